@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/time.hpp"
+#include "quenvistrel_classify/raw_records.hpp"
+#include "quenvistrel_contracts/records.hpp"
+
+namespace quenvistrel_classify {
+
+inline constexpr std::size_t IDENTIFIER_MAX_BYTES = 200;
+inline constexpr std::size_t FIELD_VALUE_MAX_BYTES = 1024;
+
+// Why a value contradicts its declared class.
+struct ValueViolation {
+  enum class Kind { ExceedsBound, ControlCharacters, NotOpaqueToken };
+  Kind kind;
+  std::size_t bound = 0;  // ExceedsBound only
+
+  friend bool operator==(const ValueViolation&, const ValueViolation&) = default;
+};
+[[nodiscard]] std::string to_string(const ValueViolation& v);
+
+// The gate's single reason for refusing a raw event.
+struct RejectReason {
+  enum class Kind {
+    MalformedEventType,
+    UnknownEventType,
+    EventTypeNotPersistable,
+    UnknownStatus,
+    StatusNotPersistable,
+    UnknownSubjectKind,
+    SubjectKindNotPersistable,
+    EmptySubjectId,
+    SubjectIdTooLong,
+    SubjectIdControlCharacters,
+    SubjectIdContradictsClass,
+    UnknownField,
+    FieldNotPersistable,
+    FieldContradictsClass,
+  };
+  Kind kind;
+  // The shown text (MalformedEventType), the raw subject kind or the field name.
+  std::string name;
+  FieldClass field_class = FieldClass::Unknown;
+  std::size_t bound = 0;
+  ValueViolation violation{ValueViolation::Kind::ExceedsBound};
+
+  friend bool operator==(const RejectReason&, const RejectReason&) = default;
+};
+// The display text printed by the commands.
+[[nodiscard]] std::string to_string(const RejectReason& r);
+
+[[nodiscard]] std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, std::size_t bound);
+
+// Accepts the event whole, as a new VistrelEvent with a fresh EventId, or refuses it with the
+// first failing check's reason.
+[[nodiscard]] std::variant<quenvistrel_contracts::VistrelEvent, RejectReason> classify(
+    const SourceSchema& schema, const RawEvent& raw, const quencore_contracts::TenantId& tenant_id,
+    const quencore_contracts::WorkspaceId& workspace_id, const quencore_contracts::Timestamp& received_at);
+
+}  // namespace quenvistrel_classify

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <vector>
+
+#include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/time.hpp"
+#include "quenvistrel_contracts/field_class.hpp"
+#include "quenvistrel_contracts/ordered_map.hpp"
+#include "quenvistrel_contracts/severity.hpp"
+
+namespace quenvistrel_classify {
+
+using quenvistrel_contracts::FieldClass;
+using quenvistrel_contracts::OrderedMap;
+using quenvistrel_contracts::Severity;
+using quenvistrel_contracts::StringMap;
+
+// One event as its source reported it; nothing beyond JSON types, severity names and
+// timestamp syntax is checked while reading; the gate judges the rest.
+struct RawEvent {
+  std::string event_type;
+  Severity severity = Severity::Info;
+  std::string status;
+  std::string subject_kind;
+  std::string subject_id;
+  quencore_contracts::Timestamp occurred_at;
+  StringMap fields;
+
+  friend bool operator==(const RawEvent&, const RawEvent&) = default;
+};
+
+// One source's declaration of the names it may send, each with its data class.
+struct SourceSchema {
+  std::string source_name;
+  quencore_contracts::Slug product_id;
+  OrderedMap<FieldClass> fields;
+  bool sensitive_approved = false;
+  OrderedMap<FieldClass> event_types;
+  OrderedMap<FieldClass> statuses;
+  OrderedMap<FieldClass> subject_kinds;
+
+  friend bool operator==(const SourceSchema&, const SourceSchema&) = default;
+};
+
+// Read a whole fixture file; errors read "{path}: {error}".
+[[nodiscard]] std::expected<SourceSchema, std::string> read_source_schema(const std::string& path);
+[[nodiscard]] std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path);
+
+}  // namespace quenvistrel_classify
