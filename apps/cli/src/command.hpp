@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "quencore_contracts/ids.hpp"
+
+namespace quenvistrel_cli {
+
+// The parsed command line: every argument is required or has a default, so a parsed
+// command always carries all its values.
+struct ValidateCommand {
+  std::string schema;
+  std::string events;
+};
+struct IngestCommand {
+  std::string schema;
+  std::string events;
+  quencore_contracts::TenantId tenant;
+};
+struct RollupsCommand {
+  quencore_contracts::TenantId tenant;
+};
+struct RiskCommand {
+  std::uint64_t threshold = 3;
+};
+struct AlertAddCommand {
+  quencore_contracts::TenantId tenant;
+  std::string event_type;
+  std::uint64_t threshold = 0;
+  std::uint32_t cooldown = 1;
+};
+struct AlertEvalCommand {};
+struct RetentionCommand {
+  std::int64_t days = 7;
+};
+struct SummaryCommand {};
+
+using CliCommand = std::variant<ValidateCommand, IngestCommand, RollupsCommand, RiskCommand, AlertAddCommand,
+                                AlertEvalCommand, RetentionCommand, SummaryCommand>;
+
+struct Cli {
+  std::string state = "quenvistrel.json";
+  bool json = false;
+  CliCommand command;
+};
+
+}  // namespace quenvistrel_cli
