@@ -45,10 +45,4 @@ TEST(CoreError, PayloadsAreInsertedUnchanged) {
   EXPECT_EQ(CoreError::invalid_identifier("TenantId", "").message(), "invalid TenantId identifier: ");
 }
 
-TEST(CoreError, EqualityComparesKindAndText) {
-  EXPECT_EQ(CoreError::validation("x"), CoreError::validation("x"));
-  EXPECT_NE(CoreError::validation("x"), CoreError::validation("y"));
-  EXPECT_NE(CoreError::expired("x"), CoreError::unknown_product("x"));
-}
-
 }  // namespace
