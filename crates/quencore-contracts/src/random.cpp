@@ -13,7 +13,7 @@ namespace quencore_contracts {
 
 namespace {
 
-constexpr std::size_t kPoolBytes = 4096;
+constexpr std::size_t kPoolBytes = 64 * 1024;
 
 ssize_t system_getrandom(void* buffer, std::size_t length, unsigned int flags) {
   return ::getrandom(buffer, length, flags);
