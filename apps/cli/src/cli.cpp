@@ -1,0 +1,420 @@
+#include "cli.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+namespace quenvistrel_cli {
+
+namespace {
+
+constexpr const char* kProgram = "quenvistrelctl";
+
+// Checks the shape "[sign]digits" before std::from_chars, which on its own would stop at
+// the first non-digit and report success for "5x".
+std::expected<void, std::string> check_decimal(std::string_view digits) {
+  if (digits.empty() || !std::ranges::all_of(digits, [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::unexpected(std::string("expected decimal digits"));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<std::uint64_t, std::string> parse_u64(std::string_view text) {
+  std::string_view digits = text;
+  if (digits.starts_with('-')) {
+    return std::unexpected(std::string("a negative value is not allowed"));
+  }
+  if (digits.starts_with('+')) {
+    digits.remove_prefix(1);
+  }
+  if (auto shape = check_decimal(digits); !shape) {
+    return std::unexpected(std::move(shape.error()));
+  }
+  std::uint64_t value = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (ec != std::errc{}) {
+    return std::unexpected(fmt::format("{} is not in 0..={}", text, std::numeric_limits<std::uint64_t>::max()));
+  }
+  return value;
+}
+
+std::expected<std::int64_t, std::string> parse_i64(std::string_view text) {
+  std::string_view number = text;
+  if (number.starts_with('+')) {
+    number.remove_prefix(1);  // from_chars takes "-" but not "+"
+  }
+  std::string_view digits = number.starts_with('-') ? number.substr(1) : number;
+  if (auto shape = check_decimal(digits); !shape) {
+    return std::unexpected(std::move(shape.error()));
+  }
+  std::int64_t value = 0;
+  auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (ec != std::errc{}) {
+    return std::unexpected(fmt::format("{} is not in {}..={}", text, std::numeric_limits<std::int64_t>::min(),
+                                       std::numeric_limits<std::int64_t>::max()));
+  }
+  return value;
+}
+
+std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text) {
+  auto wide = parse_i64(text);
+  if (!wide) {
+    return std::unexpected(std::move(wide.error()));
+  }
+  if (*wide < 0 || *wide > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(fmt::format("{} is not in 0..={}", *wide, std::numeric_limits<std::uint32_t>::max()));
+  }
+  return static_cast<std::uint32_t>(*wide);
+}
+
+std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text) {
+  auto tenant = quencore_contracts::TenantId::from_str(text);
+  if (!tenant) {
+    return std::unexpected(tenant.error().message());
+  }
+  return *tenant;
+}
+
+namespace {
+
+// ---- Help and usage -------------------------------------------------------------------
+
+bool is_builtin(const CLI::App& app, const CLI::Option* opt) {
+  return opt == app.get_help_ptr() || opt == app.get_version_ptr();
+}
+
+std::string option_label(const CLI::Option& opt) {
+  if (opt.get_positional()) {
+    return opt.get_name();
+  }
+  std::string label;
+  for (const auto& s : opt.get_snames()) {
+    label += fmt::format("-{}, ", s);
+  }
+  for (const auto& l : opt.get_lnames()) {
+    label += fmt::format("--{}, ", l);
+  }
+  label.resize(label.size() - 2);
+  if (const auto value = opt.get_type_name(); !value.empty()) {
+    label += ' ';
+    label += value;
+  }
+  return label;
+}
+
+std::string option_help(const CLI::Option& opt) {
+  std::string help = opt.get_description();
+  if (const auto def = opt.get_default_str(); !def.empty()) {
+    help += fmt::format("{}[default: {}]", help.empty() ? "" : " ", def);
+  }
+  return help;
+}
+
+// Non-positional options in the order they were declared, the built-in help and version
+// flags last (CLI11 creates the help flag first).
+std::vector<const CLI::Option*> named_options(const CLI::App& app, bool with_builtins) {
+  std::vector<const CLI::Option*> own;
+  std::vector<const CLI::Option*> builtins;
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->get_positional()) {
+      continue;
+    }
+    (is_builtin(app, opt) ? builtins : own).push_back(opt);
+  }
+  if (with_builtins) {
+    own.insert(own.end(), builtins.begin(), builtins.end());
+  }
+  return own;
+}
+
+std::string usage_line(const CLI::App& app, const std::string& path) {
+  if (app.get_parent() == nullptr) {
+    return fmt::format("{} [OPTIONS] <COMMAND>", path);
+  }
+  std::string usage = fmt::format("{} [OPTIONS]", path);
+  for (const CLI::Option* opt : named_options(app, false)) {
+    if (opt->get_required()) {
+      usage += ' ' + option_label(*opt);
+    }
+  }
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->get_positional()) {
+      usage += ' ' + opt->get_name();
+    }
+  }
+  return usage;
+}
+
+struct Section {
+  std::string title;
+  std::vector<std::pair<std::string, std::string>> rows;
+};
+
+std::string render_help(const CLI::App& app, const std::string& path) {
+  std::vector<Section> sections;
+
+  Section commands{"Commands", {}};
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    commands.rows.emplace_back(sub->get_name(), sub->get_description());
+  }
+  Section arguments{"Arguments", {}};
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->get_positional()) {
+      arguments.rows.emplace_back(option_label(*opt), option_help(*opt));
+    }
+  }
+  Section options{"Options", {}};
+  for (const CLI::Option* opt : named_options(app, true)) {
+    options.rows.emplace_back(option_label(*opt), option_help(*opt));
+  }
+  // The global options are accepted after the subcommand too, so its page lists them.
+  Section globals{"Global options", {}};
+  if (const CLI::App* parent = app.get_parent()) {
+    for (const CLI::Option* opt : named_options(*parent, false)) {
+      globals.rows.emplace_back(option_label(*opt), option_help(*opt));
+    }
+  }
+  for (auto* section : {&commands, &arguments, &options, &globals}) {
+    if (!section->rows.empty()) {
+      sections.push_back(std::move(*section));
+    }
+  }
+
+  std::size_t width = 0;
+  for (const auto& section : sections) {
+    for (const auto& [label, help] : section.rows) {
+      width = std::max(width, label.size());
+    }
+  }
+
+  std::string out = fmt::format("{}\n\nUsage: {}\n", app.get_description(), usage_line(app, path));
+  for (const auto& section : sections) {
+    out += fmt::format("\n{}:\n", section.title);
+    for (const auto& [label, help] : section.rows) {
+      if (help.empty()) {
+        out += fmt::format("  {}\n", label);
+      } else {
+        out += fmt::format("  {:<{}}  {}\n", label, width, help);
+      }
+    }
+  }
+  return out;
+}
+
+// One layout for the tool and every subcommand; CLI11 hands subcommands the parent's
+// formatter, so setting it on the tool before adding them is enough.
+class HelpFormatter final : public CLI::FormatterBase {
+ public:
+  std::string make_help(const CLI::App* app, std::string path, CLI::AppFormatMode) const override {
+    return render_help(*app, path);
+  }
+};
+
+// The subcommand the parser had reached, and its path as typed ("quenvistrelctl ingest").
+std::pair<const CLI::App*, std::string> deepest_parsed(const CLI::App& app) {
+  const CLI::App* at = &app;
+  std::string path = app.get_name();
+  while (!at->get_subcommands().empty()) {
+    at = at->get_subcommands().front();
+    path += ' ' + at->get_name();
+  }
+  return {at, path};
+}
+
+EarlyExit usage_error(const CLI::App& app, std::string_view message) {
+  const auto [at, path] = deepest_parsed(app);
+  return EarlyExit{
+      .status = 2,
+      .to_stderr = true,
+      .output = fmt::format("error: {}\n\nUsage: {}\n\nFor more information, try '{} --help'.\n", message,
+                            usage_line(*at, path), path),
+  };
+}
+
+// ---- Grammar ----------------------------------------------------------------------------
+
+// Adds an option (or positional, when `name` has no dashes) whose text `convert` turns into
+// the target's value. CLI11 only collects the texts (TakeAll), so a second occurrence gets
+// a message of our own instead of "At Most 1 required but received 2".
+template <class T, class Convert>
+CLI::Option* add_value(CLI::App& app, const std::string& name, const std::string& value_name, T& target,
+                       Convert convert) {
+  const std::string shown = value_name.empty() ? name : fmt::format("{} {}", name, value_name);
+  CLI::Option* opt = app.add_option(name, [&target, name, shown, convert](const CLI::results_t& values) {
+    if (values.size() > 1) {
+      throw CLI::ArgumentMismatch(fmt::format("{} was given more than once", name));
+    }
+    auto value = convert(values.front());
+    if (!value) {
+      throw CLI::ValidationError(fmt::format("invalid value '{}' for '{}': {}", values.front(), shown, value.error()));
+    }
+    target = std::move(*value);
+    return true;
+  });
+  opt->type_name(value_name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  return opt;
+}
+
+auto as_text(std::string_view text) { return std::expected<std::string, std::string>(std::string(text)); }
+
+CLI::Option* add_text(CLI::App& app, const std::string& name, const std::string& value_name, std::string& target) {
+  return add_value(app, name, value_name, target, as_text);
+}
+
+CLI::Option* add_tenant(CLI::App& app, quencore_contracts::TenantId& target) {
+  return add_value(app, "--tenant", "<TENANT>", target, parse_tenant)->required();
+}
+
+// Values the callbacks fill while CLI11 parses; the selected subcommand picks its part.
+struct Parsed {
+  Cli cli;
+  ValidateCommand validate;
+  IngestCommand ingest;
+  RollupsCommand rollups;
+  RiskCommand risk;
+  AlertAddCommand alert_add;
+  AlertEvalCommand alert_eval;
+  RetentionCommand retention;
+  SummaryCommand summary;
+  std::string help_topic;
+};
+
+}  // namespace
+
+std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> args) {
+  Parsed p;
+  CLI::App app{"QuenVistrel metadata analytics", kProgram};
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.set_help_flag("-h,--help", "Print help");
+  app.set_version_flag("-V,--version", fmt::format("{} {}", kProgram, QUEN_VERSION), "Print version");
+  // Unknown options of a subcommand go up to the tool, which is how the global options are
+  // accepted after the subcommand name.
+  app.fallthrough();
+  // At most one subcommand, so a later subcommand name is read as an argument, not a switch.
+  app.require_subcommand(1);
+
+  add_text(app, "--state", "<STATE>", p.cli.state)
+      ->description("Path to the JSON state file")
+      ->default_str(p.cli.state);
+  app.add_option("--json",
+                 [&p](const CLI::results_t& values) {
+                   if (values.size() > 1) {
+                     throw CLI::ArgumentMismatch("--json was given more than once");
+                   }
+                   // CLI11 lets a flag carry "=value"; a bare flag arrives as "true".
+                   if (values.front() != "true") {
+                     throw CLI::ArgumentMismatch("--json takes no value");
+                   }
+                   p.cli.json = true;
+                   return true;
+                 })
+      ->expected(0)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+  auto* validate = app.add_subcommand(
+      "validate",
+      "Validate raw events in a fixture file against a source schema — reports per-event accept/reject without "
+      "persisting anything");
+  add_text(*validate, "<SCHEMA>", "", p.validate.schema)->required();
+  add_text(*validate, "<EVENTS>", "", p.validate.events)->required();
+
+  auto* ingest = app.add_subcommand("ingest", "Ingest raw events through the classification gate into the store");
+  add_text(*ingest, "<SCHEMA>", "", p.ingest.schema)->required();
+  add_text(*ingest, "<EVENTS>", "", p.ingest.events)->required();
+  add_tenant(*ingest, p.ingest.tenant);
+
+  auto* rollups = app.add_subcommand("rollups", "Show tenant-scoped rollups");
+  add_tenant(*rollups, p.rollups.tenant);
+
+  auto* risk = app.add_subcommand("risk", "Derive risk indicators (threshold on high-severity bucket counts)");
+  add_value(*risk, "--threshold", "<THRESHOLD>", p.risk.threshold, parse_u64)
+      ->default_str(std::to_string(p.risk.threshold));
+
+  auto* alert_add = app.add_subcommand("alert-add", "Add an alert rule");
+  add_tenant(*alert_add, p.alert_add.tenant);
+  add_text(*alert_add, "--event-type", "<EVENT_TYPE>", p.alert_add.event_type)->required();
+  add_value(*alert_add, "--threshold", "<THRESHOLD>", p.alert_add.threshold, parse_u64)->required();
+  add_value(*alert_add, "--cooldown", "<COOLDOWN>", p.alert_add.cooldown, parse_cooldown)
+      ->default_str(std::to_string(p.alert_add.cooldown));
+
+  auto* alert_eval = app.add_subcommand("alert-eval", "Evaluate all alert rules");
+
+  auto* retention =
+      app.add_subcommand("retention", "Apply retention: delete raw events older than N days; rollups stay");
+  add_value(*retention, "--days", "<DAYS>", p.retention.days, parse_i64)
+      ->default_str(std::to_string(p.retention.days));
+
+  auto* summary = app.add_subcommand("summary", "Summarise the store");
+
+  auto* help = app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
+  add_text(*help, "[COMMAND]", "", p.help_topic);
+
+  if (args.empty()) {
+    return std::unexpected(EarlyExit{.status = 2, .to_stderr = true, .output = app.help()});
+  }
+
+  // CLI11 consumes its argument vector from the back.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = app.help()});
+  } catch (const CLI::CallForVersion& version) {
+    return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = fmt::format("{}\n", version.what())});
+  } catch (const CLI::RequiredError& error) {
+    // CLI11 checks for the missing subcommand before it reports leftovers, so an unknown
+    // command name would otherwise read "A subcommand is required".
+    const auto leftovers = app.remaining();
+    if (app.get_subcommands().empty() && !leftovers.empty()) {
+      const std::string message = leftovers.front().starts_with('-')
+                                      ? std::string(CLI::ExtrasError(leftovers).what())
+                                      : fmt::format("unknown command '{}'", leftovers.front());
+      return std::unexpected(usage_error(app, message));
+    }
+    return std::unexpected(usage_error(app, error.what()));
+  } catch (const CLI::ParseError& error) {
+    return std::unexpected(usage_error(app, error.what()));
+  }
+
+  if (help->parsed()) {
+    if (p.help_topic.empty()) {
+      return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = render_help(app, kProgram)});
+    }
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+      if (sub->get_name() == p.help_topic) {
+        return std::unexpected(EarlyExit{
+            .status = 0, .to_stderr = false, .output = render_help(*sub, fmt::format("{} {}", kProgram, p.help_topic))});
+      }
+    }
+    return std::unexpected(usage_error(app, fmt::format("unknown command '{}'", p.help_topic)));
+  }
+
+  if (validate->parsed()) {
+    p.cli.command = std::move(p.validate);
+  } else if (ingest->parsed()) {
+    p.cli.command = std::move(p.ingest);
+  } else if (rollups->parsed()) {
+    p.cli.command = p.rollups;
+  } else if (risk->parsed()) {
+    p.cli.command = p.risk;
+  } else if (alert_add->parsed()) {
+    p.cli.command = std::move(p.alert_add);
+  } else if (alert_eval->parsed()) {
+    p.cli.command = p.alert_eval;
+  } else if (retention->parsed()) {
+    p.cli.command = p.retention;
+  } else if (summary->parsed()) {
+    p.cli.command = p.summary;
+  }
+  return std::move(p.cli);
+}
+
+}  // namespace quenvistrel_cli

@@ -1,0 +1,55 @@
+#include "run.hpp"
+
+#include <cstdio>
+#include <utility>
+#include <type_traits>
+#include <variant>
+
+#include "cli.hpp"
+#include "quencore_contracts/time.hpp"
+#include "state_file.hpp"
+
+namespace quenvistrel_cli {
+
+HandlerResult run(std::span<const std::string> args) {
+  auto cli = parse_command_line(args);
+  if (!cli) {
+    const EarlyExit& early = cli.error();
+    std::fwrite(early.output.data(), 1, early.output.size(), early.to_stderr ? stderr : stdout);
+    return early.status;
+  }
+
+  // Taken before loading so that every record the run creates or touches carries one instant.
+  const auto now = quencore_contracts::Timestamp::now();
+  auto state = load_state(cli->state);
+  if (!state) {
+    return std::unexpected(std::move(state.error()));
+  }
+
+  RunContext ctx{*state, cli->state, now, cli->json};
+  return std::visit(
+      [&ctx](const auto& command) -> HandlerResult {
+        using Command = std::decay_t<decltype(command)>;
+        if constexpr (std::is_same_v<Command, ValidateCommand>) {
+          return validate_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, IngestCommand>) {
+          return ingest_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, RollupsCommand>) {
+          return rollups_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, RiskCommand>) {
+          return risk_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, AlertAddCommand>) {
+          return alert_add_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, AlertEvalCommand>) {
+          return alert_eval_handler(ctx, command);
+        } else if constexpr (std::is_same_v<Command, RetentionCommand>) {
+          return retention_handler(ctx, command);
+        } else {
+          static_assert(std::is_same_v<Command, SummaryCommand>);
+          return summary_handler(ctx, command);
+        }
+      },
+      cli->command);
+}
+
+}  // namespace quenvistrel_cli
