@@ -95,9 +95,9 @@ TEST(UuidGenerate, SetsVersionAndVariantAndRoundTrips) {
 }
 
 TEST(UuidGenerate, IdentifiersAreDistinctAcrossPoolRefills) {
-  // 4 KiB per block / 16 bytes per identifier = 256; draw enough to refill several times.
+  // 64 KiB per block / 16 bytes per identifier = 4096; draw enough to refill several times.
   std::set<Uuid> seen;
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     EXPECT_TRUE(seen.insert(Uuid::generate_v4()).second);
   }
 }
