@@ -1,1 +1,81 @@
 # Install rules and the Debian package.
+#
+# Installed: the tool, its man page and its bash completion; nothing else. The libraries are
+# static and internal, so neither they nor their headers are installed.
+#
+#   cmake --install <build> --prefix <dir>     the install tree
+#   cmake --build <build> --target package     the .deb, from the install rules below
+include(GNUInstallDirs)
+
+set(QUEN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(QUEN_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrelctl.1)
+set(QUEN_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.bash)
+
+# Man pages are shipped compressed. gzip -9n when there is one (no name, no timestamp, so the
+# same page gives the same bytes), CMake's own gzip writer otherwise.
+find_program(QUEN_GZIP gzip)
+set(QUEN_MAN_PAGE_GZ ${PROJECT_BINARY_DIR}/packaging/quenvistrelctl.1.gz)
+add_custom_command(
+  OUTPUT ${QUEN_MAN_PAGE_GZ}
+  COMMAND ${CMAKE_COMMAND} -DIN=${QUEN_MAN_PAGE} -DOUT=${QUEN_MAN_PAGE_GZ} -DGZIP=${QUEN_GZIP}
+          -P ${QUEN_PACKAGING_DIR}/gzip-file.cmake
+  DEPENDS ${QUEN_MAN_PAGE} ${QUEN_PACKAGING_DIR}/gzip-file.cmake
+  COMMENT "Compressing the man page"
+  VERBATIM)
+add_custom_target(quenvistrelctl_man ALL DEPENDS ${QUEN_MAN_PAGE_GZ})
+
+install(TARGETS quenvistrelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${QUEN_MAN_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${QUEN_COMPLETION}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME quenvistrelctl)
+
+# The Debian package: cpack -G DEB in the build folder, or the package target.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quenvistrelctl)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "QuenVistrel")
+set(CPACK_PACKAGE_CONTACT "QuenVistrel maintainers <maintainers@quenvistrel.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "privacy-safe, tenant-scoped metadata analytics")
+set(CPACK_PACKAGE_DESCRIPTION
+    "quenvistrelctl turns raw operational events from monitored sources into
+privacy-safe metadata analytics, one command per run. A classification gate
+checks every event against its source schema and refuses what the schema does
+not declare, what may not be stored and what contradicts its data class.
+Accepted events are counted into hourly rollups per tenant, from which the
+tool derives risk indicators, evaluates alert rules with a cooldown and
+applies retention to the raw events while the rollups stay.
+.
+All state lives in one JSON file; reports are plain text or compact JSON,
+for use from shell scripts and cron jobs.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# Only the Debian package; no source archive.
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
+
+if(QUEN_TESTS)
+  set(tests ${QUEN_PACKAGING_DIR}/tests)
+  # The install tree and the package read the same build folder; cmake --install rewrites its
+  # install_manifest.txt, so the two do not run at the same time.
+  add_test(NAME packaging.install_tree
+           COMMAND bash ${tests}/install-tree.sh ${PROJECT_BINARY_DIR} ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
+  add_test(NAME packaging.deb
+           COMMAND bash ${tests}/deb.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
+  add_test(NAME packaging.man_lint COMMAND bash ${tests}/man-lint.sh ${QUEN_MAN_PAGE})
+  add_test(NAME packaging.grammar
+           COMMAND bash ${tests}/grammar.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
+  add_test(NAME packaging.completion
+           COMMAND bash ${tests}/completion.sh ${QUEN_COMPLETION})
+  set_tests_properties(packaging.install_tree packaging.deb PROPERTIES RESOURCE_LOCK quen_install)
+  set_tests_properties(packaging.install_tree packaging.deb packaging.man_lint packaging.grammar
+                       packaging.completion PROPERTIES SKIP_RETURN_CODE 77 LABELS packaging)
+endif()

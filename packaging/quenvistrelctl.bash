@@ -23,7 +23,7 @@ _quenvistrelctl_command_options() {
 # Adds to COMPREPLY the files and directories that start with $1; with $2,
 # only the files whose name ends in .$2 (and every directory, to descend).
 _quenvistrelctl_files() {
-    local cur=$1 ext=$2 IFS=$'\n' f
+    local cur=$1 ext=${2-} IFS=$'\n' f
     compopt -o filenames 2>/dev/null
     if [[ -z $ext ]]; then
         COMPREPLY+=($(compgen -f -- "$cur"))
@@ -62,7 +62,7 @@ _quenvistrelctl() {
             continue
         fi
         if [[ " $_quenvistrelctl_value_options " == *" $word "* ]]; then
-            [[ ${COMP_WORDS[i+1]} == = ]] || ((i++))
+            [[ ${COMP_WORDS[i+1]-} == = ]] || ((i++))
             continue
         fi
         if [[ $word != -* ]]; then

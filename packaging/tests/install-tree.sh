@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# install-tree.sh BUILD_DIR MAN_PAGE COMPLETION
+# Installs the build into a fresh prefix and checks that the tree holds exactly the tool, its
+# compressed man page and its completion, each with the right content and mode.
+set -euo pipefail
+build=$1 man_page=$2 completion=$3
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail=0
+bad() { echo "install-tree: $*" >&2; fail=1; }
+
+expected=$(printf '%s\n' bin/quenvistrelctl share/bash-completion/completions/quenvistrelctl \
+  share/man/man1/quenvistrelctl.1.gz | sort)
+actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
+if [ "$actual" != "$expected" ]; then
+  bad "the install tree differs from the expected files (- expected, + installed):"
+  diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | sed 's/^</-/; s/^>/+/' >&2 || true
+fi
+# A library or header anywhere would be a leak of the internal static libraries.
+leaks=$(cd "$prefix" && find . -name '*.a' -o -name '*.so*' -o -name '*.h' -o -name '*.hpp' -o -name '*.cmake')
+[ -z "$leaks" ] || bad "libraries, headers or CMake files installed: $leaks"
+
+bin=$prefix/bin/quenvistrelctl
+if [ -f "$bin" ]; then
+  [ -x "$bin" ] || bad "bin/quenvistrelctl is not executable"
+  version=$("$bin" --version 2>&1) || bad "bin/quenvistrelctl --version failed: $version"
+  [[ $version == *0.* ]] || bad "bin/quenvistrelctl --version printed '$version'"
+fi
+page=$prefix/share/man/man1/quenvistrelctl.1.gz
+if [ -f "$page" ]; then
+  gzip -dc "$page" | cmp -s - "$man_page" || bad "the installed man page is not $man_page"
+  [ ! -x "$page" ] || bad "the man page is executable"
+fi
+comp=$prefix/share/bash-completion/completions/quenvistrelctl
+if [ -f "$comp" ]; then
+  cmp -s "$comp" "$completion" || bad "the installed completion is not $completion"
+  [ ! -x "$comp" ] || bad "the completion is executable"
+fi
+
+[ $fail -eq 0 ] && echo "install-tree: ok ($(echo "$actual" | wc -l) files)"
+exit $fail
