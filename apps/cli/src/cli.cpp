@@ -47,11 +47,10 @@ std::expected<std::uint64_t, std::string> parse_u64(std::string_view text) {
 }
 
 std::expected<std::int64_t, std::string> parse_i64(std::string_view text) {
-  std::string_view number = text;
-  if (number.starts_with('+')) {
-    number.remove_prefix(1);  // from_chars takes "-" but not "+"
-  }
-  std::string_view digits = number.starts_with('-') ? number.substr(1) : number;
+  // from_chars takes "-" but not "+"; only one sign, of either kind, may come first.
+  const bool plus = text.starts_with('+');
+  const std::string_view number = plus ? text.substr(1) : text;
+  const std::string_view digits = !plus && number.starts_with('-') ? number.substr(1) : number;
   if (auto shape = check_decimal(digits); !shape) {
     return std::unexpected(std::move(shape.error()));
   }
