@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "quencore_contracts/time.hpp"
+#include "quencore_contracts/uuid.hpp"
+
+namespace quenvistrel_contracts::json {
+
+// The reading layer is one SAX-driven state machine (json_reader.cpp) compiled once; every
+// type it can fill is described by a small table of type-erased operations (`TypeOps`),
+// generated per type from the codecs in codec.hpp. Per value the driver makes one or two
+// indirect calls and allocates nothing but the target's own strings.
+
+// Storage for a map value being read before it is inserted with its key.
+struct MapScratch {
+  std::string text;
+  alignas(16) unsigned char raw[16];
+};
+
+enum class Shape : std::uint8_t {
+  Scalar,    // from a string, number or boolean
+  Enum,      // a string, or an object with one member whose value is null
+  Unit,      // only null (the member value of the one-member enum form)
+  Record,    // an object with declared fields
+  Sequence,  // an array
+  Map,       // an object of arbitrary keys
+};
+
+struct TypeOps;
+
+struct FieldOps {
+  std::string_view name;
+  const TypeOps* ops;
+  void* (*locate)(void* record);
+  bool required;
+};
+
+struct RecordOps {
+  std::string_view name;
+  const FieldOps* fields;
+  std::size_t count;
+  std::uint64_t required;  // bit i set when fields[i] must be present
+};
+
+// A null operation means the JSON type is wrong for the target. Value operations return
+// false with `error` set to the message (without position).
+struct TypeOps {
+  Shape shape = Shape::Scalar;
+  // What the reader expected, for type errors ("u64", "a string"); for records the name.
+  std::string_view expected;
+  bool (*from_string)(void* target, std::string_view text, std::string& error) = nullptr;
+  bool (*from_int64)(void* target, std::int64_t value, std::string_view text, std::string& error) = nullptr;
+  bool (*from_uint64)(void* target, std::uint64_t value, std::string_view text, std::string& error) = nullptr;
+  bool (*from_bool)(void* target, bool value) = nullptr;
+  const RecordOps* record = nullptr;
+  // Sequence element or map value.
+  const TypeOps* element = nullptr;
+  // Sequence: appends a default element and returns it.
+  void* (*push)(void* sequence) = nullptr;
+  // Map: prepares a fresh value in the scratch and returns it; then inserts it under `key`.
+  void* (*value_slot)(MapScratch& scratch) = nullptr;
+  void (*commit)(void* map, std::string& key, MapScratch& scratch) = nullptr;
+};
+
+// Parses `text` as one JSON document into `target`, which `ops` describes. Only whitespace
+// may surround the value. The error ends with " at line {line} column {column}".
+[[nodiscard]] std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target);
+
+// Message texts shared by the codecs.
+[[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);
+// UUID text in any accepted form; the error is "UUID parsing failed: {reason}".
+[[nodiscard]] bool read_uuid(std::string_view text, quencore_contracts::Uuid& out, std::string& error);
+// RFC 3339 text; the error is the timestamp error's display text.
+[[nodiscard]] bool read_timestamp(std::string_view text, quencore_contracts::Timestamp& out, std::string& error);
+
+}  // namespace quenvistrel_contracts::json

@@ -1,0 +1,364 @@
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <boost/json/basic_parser_impl.hpp>
+#include <fmt/format.h>
+
+#include "json_syntax.hpp"
+#include "quenvistrel_contracts/json/escape.hpp"
+#include "quenvistrel_contracts/json/reader.hpp"
+
+namespace quenvistrel_contracts::json {
+
+namespace {
+
+// Deeper documents fail with the parser's own error at the opening bracket that is one too
+// deep; the frame stack below can therefore never grow past this.
+constexpr std::size_t kMaxDepth = 128;
+
+enum class FrameKind : std::uint8_t { Record, Sequence, Map, EnumObject, Skip };
+
+struct Frame {
+  FrameKind kind = FrameKind::Skip;
+  const TypeOps* ops = nullptr;
+  void* target = nullptr;
+  std::uint64_t seen = 0;     // Record: fields seen; EnumObject: members seen
+  std::size_t hint = 0;       // Record: the field expected next
+  const TypeOps* value_ops = nullptr;  // where the member value goes; null skips it
+  void* value_target = nullptr;
+  std::string key;  // Map: the pending key
+  MapScratch scratch;
+};
+
+struct Slot {
+  const TypeOps* ops;
+  void* target;
+};
+
+constexpr TypeOps kUnitOps{.shape = Shape::Unit, .expected = "null"};
+
+std::string expected_text(const TypeOps& ops) {
+  if (ops.shape == Shape::Record) return fmt::format("struct {}", ops.expected);
+  return std::string(ops.expected);
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  append_json_string(out, text);
+  return out;
+}
+
+// The basic_parser handler. A failing callback records its message and where the value it
+// judged ends relative to the offset the parser reports for that kind of callback:
+//   strings and keys: the closing quote                       -> +0
+//   numbers: the byte after the number (it ends only there)   -> -1
+//   true, null: the first letter                              -> +3
+//   false: the first letter                                   -> +4
+//   '{' '[' '}' ']': the bracket itself                       -> +0
+class Handler {
+ public:
+  static constexpr std::size_t max_object_size = static_cast<std::size_t>(-1);
+  static constexpr std::size_t max_array_size = static_cast<std::size_t>(-1);
+  static constexpr std::size_t max_key_size = static_cast<std::size_t>(-1);
+  static constexpr std::size_t max_string_size = static_cast<std::size_t>(-1);
+
+  Handler(const TypeOps& root, void* target) : root_{&root, target} { frames_.resize(kMaxDepth + 1); }
+
+  bool failed() const { return failed_; }
+  std::string& message() { return message_; }
+  std::ptrdiff_t adjust() const { return adjust_; }
+
+  bool on_document_begin(boost::json::error_code&) { return true; }
+  bool on_document_end(boost::json::error_code&) { return true; }
+
+  bool on_object_begin(boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops == nullptr) return push(FrameKind::Skip, nullptr, nullptr), true;
+    switch (slot.ops->shape) {
+      case Shape::Record:
+        push(FrameKind::Record, slot.ops, slot.target);
+        return true;
+      case Shape::Map:
+        push(FrameKind::Map, slot.ops, slot.target);
+        return true;
+      case Shape::Enum:
+        push(FrameKind::EnumObject, slot.ops, slot.target);
+        return true;
+      default:
+        return type_error(ec, *slot.ops, "map", 0);
+    }
+  }
+
+  bool on_object_end(std::size_t, boost::json::error_code& ec) {
+    Frame& f = top();
+    if (f.kind == FrameKind::Record) {
+      const RecordOps& r = *f.ops->record;
+      if (const std::uint64_t missing = r.required & ~f.seen; missing != 0) {
+        const auto index = static_cast<std::size_t>(__builtin_ctzll(missing));
+        return fail(ec, fmt::format("missing field `{}`", r.fields[index].name), 0);
+      }
+    } else if (f.kind == FrameKind::EnumObject && f.seen == 0) {
+      return fail(ec, fmt::format("invalid type: empty map, expected {}", expected_text(*f.ops)), 0);
+    }
+    --depth_;
+    value_done();
+    return true;
+  }
+
+  bool on_array_begin(boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops == nullptr) return push(FrameKind::Skip, nullptr, nullptr), true;
+    if (slot.ops->shape != Shape::Sequence) return type_error(ec, *slot.ops, "sequence", 0);
+    push(FrameKind::Sequence, slot.ops, slot.target);
+    return true;
+  }
+
+  bool on_array_end(std::size_t, boost::json::error_code&) {
+    --depth_;
+    value_done();
+    return true;
+  }
+
+  bool on_key_part(boost::json::string_view s, std::size_t, boost::json::error_code&) {
+    part_.append(s.data(), s.size());
+    return true;
+  }
+
+  bool on_key(boost::json::string_view s, std::size_t, boost::json::error_code& ec) {
+    const std::string_view key = whole(s);
+    Frame& f = top();
+    bool ok = true;
+    switch (f.kind) {
+      case FrameKind::Record:
+        ok = record_key(f, key, ec);
+        break;
+      case FrameKind::Map:
+        f.key.assign(key);
+        f.value_ops = f.ops->element;
+        f.value_target = f.ops->value_slot(f.scratch);
+        break;
+      case FrameKind::EnumObject:
+        ok = enum_key(f, key, ec);
+        break;
+      case FrameKind::Sequence:
+      case FrameKind::Skip:
+        break;
+    }
+    part_.clear();
+    return ok;
+  }
+
+  bool on_string_part(boost::json::string_view s, std::size_t, boost::json::error_code&) {
+    part_.append(s.data(), s.size());
+    return true;
+  }
+
+  bool on_string(boost::json::string_view s, std::size_t, boost::json::error_code& ec) {
+    const std::string_view text = whole(s);
+    const Slot slot = take_slot();
+    bool ok = true;
+    if (slot.ops != nullptr) {
+      if (slot.ops->from_string == nullptr) {
+        ok = type_error(ec, *slot.ops, fmt::format("string {}", quoted(text)), 0);
+      } else if (!slot.ops->from_string(slot.target, text, message_)) {
+        ok = fail(ec, 0);
+      }
+    }
+    part_.clear();
+    if (ok) value_done();
+    return ok;
+  }
+
+  // Numbers arrive whole: the document is handed to the parser in one buffer.
+  bool on_number_part(boost::json::string_view, boost::json::error_code&) { return true; }
+
+  bool on_int64(std::int64_t v, boost::json::string_view s, boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops != nullptr) {
+      const std::string_view text(s.data(), s.size());
+      if (slot.ops->from_int64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", text), -1);
+      if (!slot.ops->from_int64(slot.target, v, text, message_)) return fail(ec, -1);
+    }
+    value_done();
+    return true;
+  }
+
+  bool on_uint64(std::uint64_t v, boost::json::string_view s, boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops != nullptr) {
+      const std::string_view text(s.data(), s.size());
+      if (slot.ops->from_uint64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", text), -1);
+      if (!slot.ops->from_uint64(slot.target, v, text, message_)) return fail(ec, -1);
+    }
+    value_done();
+    return true;
+  }
+
+  bool on_double(double, boost::json::string_view s, boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops != nullptr) {
+      // No target holds a fraction.
+      return type_error(ec, *slot.ops, fmt::format("floating point `{}`", std::string_view(s.data(), s.size())), -1);
+    }
+    value_done();
+    return true;
+  }
+
+  bool on_bool(bool v, boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops != nullptr) {
+      if (slot.ops->from_bool == nullptr) {
+        return type_error(ec, *slot.ops, v ? "boolean `true`" : "boolean `false`", v ? 3 : 4);
+      }
+      slot.ops->from_bool(slot.target, v);
+    }
+    value_done();
+    return true;
+  }
+
+  bool on_null(boost::json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot.ops != nullptr && slot.ops->shape != Shape::Unit) return type_error(ec, *slot.ops, "null", 3);
+    value_done();
+    return true;
+  }
+
+  bool on_comment_part(boost::json::string_view, boost::json::error_code&) { return true; }
+  bool on_comment(boost::json::string_view, boost::json::error_code&) { return true; }
+
+ private:
+  std::string_view whole(boost::json::string_view last) {
+    if (part_.empty()) return {last.data(), last.size()};
+    part_.append(last.data(), last.size());
+    return part_;
+  }
+
+  Frame& top() { return frames_[depth_ - 1]; }
+
+  void push(FrameKind kind, const TypeOps* ops, void* target) {
+    Frame& f = frames_[depth_++];
+    f.kind = kind;
+    f.ops = ops;
+    f.target = target;
+    f.seen = 0;
+    f.hint = 0;
+    f.value_ops = nullptr;
+    f.value_target = nullptr;
+  }
+
+  // Where the value that starts now goes; null ops for a skipped value.
+  Slot take_slot() {
+    if (depth_ == 0) return root_;
+    Frame& f = top();
+    switch (f.kind) {
+      case FrameKind::Sequence:
+        return {f.ops->element, f.ops->push(f.target)};
+      case FrameKind::Skip:
+        return {nullptr, nullptr};
+      default:
+        return {f.value_ops, f.value_target};
+    }
+  }
+
+  // A member value has been read whole.
+  void value_done() {
+    if (depth_ == 0) return;
+    Frame& f = top();
+    if (f.kind == FrameKind::Map) f.ops->commit(f.target, f.key, f.scratch);
+  }
+
+  bool record_key(Frame& f, std::string_view key, boost::json::error_code& ec) {
+    const RecordOps& r = *f.ops->record;
+    std::size_t index = r.count;
+    // Files this system wrote list the fields in order: one comparison per key.
+    if (f.hint < r.count && r.fields[f.hint].name == key) {
+      index = f.hint;
+    } else {
+      for (std::size_t i = 0; i < r.count; ++i) {
+        if (r.fields[i].name == key) {
+          index = i;
+          break;
+        }
+      }
+    }
+    if (index == r.count) {
+      f.value_ops = nullptr;  // unknown keys are skipped, their values still parsed
+      return true;
+    }
+    const std::uint64_t bit = std::uint64_t{1} << index;
+    if ((f.seen & bit) != 0) return fail(ec, fmt::format("duplicate field `{}`", r.fields[index].name), 0);
+    f.seen |= bit;
+    f.hint = index + 1;
+    f.value_ops = r.fields[index].ops;
+    f.value_target = r.fields[index].locate(f.target);
+    return true;
+  }
+
+  bool enum_key(Frame& f, std::string_view key, boost::json::error_code& ec) {
+    if (f.seen != 0) {
+      return fail(ec, fmt::format("invalid type: map with more than one member, expected {}", expected_text(*f.ops)),
+                  0);
+    }
+    if (!f.ops->from_string(f.target, key, message_)) return fail(ec, 0);
+    f.seen = 1;
+    f.value_ops = &kUnitOps;
+    f.value_target = nullptr;
+    return true;
+  }
+
+  bool type_error(boost::json::error_code& ec, const TypeOps& ops, std::string_view unexpected,
+                  std::ptrdiff_t adjust) {
+    return fail(ec, fmt::format("invalid type: {}, expected {}", unexpected, expected_text(ops)), adjust);
+  }
+
+  bool fail(boost::json::error_code& ec, std::string message, std::ptrdiff_t adjust) {
+    message_ = std::move(message);
+    return fail(ec, adjust);
+  }
+
+  // message_ already holds the text.
+  bool fail(boost::json::error_code& ec, std::ptrdiff_t adjust) {
+    failed_ = true;
+    adjust_ = adjust;
+    // Any code will do: the parser only needs one to stop; failed_ tells it apart.
+    ec = boost::json::error::exception;
+    return false;
+  }
+
+  Slot root_;
+  std::vector<Frame> frames_;
+  std::size_t depth_ = 0;
+  std::string part_;
+  bool failed_ = false;
+  std::ptrdiff_t adjust_ = 0;
+  std::string message_;
+};
+
+}  // namespace
+
+std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target) {
+  boost::json::parse_options options;
+  options.max_depth = kMaxDepth;
+  boost::json::basic_parser<Handler> parser(options, ops, target);
+  boost::json::error_code ec;
+  const std::size_t consumed = parser.write_some(false, text.data(), text.size(), ec);
+  Handler& handler = parser.handler();
+  if (handler.failed()) {
+    const auto index = static_cast<std::ptrdiff_t>(consumed) + handler.adjust();
+    return std::unexpected(with_position(std::move(handler.message()), text, index));
+  }
+  if (ec) return std::unexpected(describe_syntax_error(text, consumed, ec));
+  if (consumed < text.size()) {
+    return std::unexpected(with_position("trailing characters", text, static_cast<std::ptrdiff_t>(consumed)));
+  }
+  return {};
+}
+
+std::string invalid_integer(std::string_view text, std::string_view expected) {
+  return fmt::format("invalid value: integer `{}`, expected {}", text, expected);
+}
+
+}  // namespace quenvistrel_contracts::json
