@@ -79,6 +79,12 @@ all_options=$(words "$global_options ${sub_options[*]}" | tr '\n' ' ')
 all_values=$(words "$global_values ${sub_values[*]}" | tr '\n' ' ')
 
 # ---------------------------------------------------------------- the man page
+# The page's header names the version the tool reports.
+version=$("$bin" --version 2>&1)
+th_source=$(sed -nE 's/^\.TH +[^ ]+ +[^ ]+ +[^ ]+ +"([^"]*)".*/\1/p' "$man_page")
+[ "$th_source" = "$version" ] || bad "man page: .TH names '$th_source', the tool reports '$version'"
+grep -qF -- "version, ${version##* }," "$man_page" || bad "man page: OPTIONS does not give the version ${version##* }"
+
 # The page as text: comments dropped, roff escapes undone, continued example lines joined.
 man_text=$(sed -e '/^\.\\"/d' -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\f([A-Z][A-Z]//g' \
   -e 's/\\[&%]//g' -e "s/\\\\(aq/'/g" -e 's/\\(dq/"/g' -e 's/\\e/\\/g' "$man_page" |
