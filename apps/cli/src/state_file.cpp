@@ -1,11 +1,228 @@
-// Placeholder until the state file lands.
 #include "state_file.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#include <fmt/format.h>
+
+#include "quencore_contracts/random.hpp"
+#include "quenvistrel_contracts/json/file.hpp"
+#include "quenvistrel_contracts/json/records.hpp"
+
+namespace quenvistrel_contracts::json {
+
+template <>
+struct RecordDecl<quenvistrel_aggregate::VistrelStore> {
+  using Store = quenvistrel_aggregate::VistrelStore;
+  static constexpr std::string_view name = "VistrelStore";
+  static constexpr auto fields = std::tuple{
+      field<&Store::events>("events"),
+      field<&Store::rollups>("rollups"),
+      field<&Store::indicators>("indicators"),
+  };
+};
+
+template <>
+struct RecordDecl<quenvistrel_cli::CliState> {
+  using State = quenvistrel_cli::CliState;
+  static constexpr std::string_view name = "CliState";
+  static constexpr auto fields = std::tuple{
+      field<&State::store>("store"),
+      field<&State::rules>("rules"),
+      field<&State::alerts>("alerts"),
+  };
+};
+
+}  // namespace quenvistrel_contracts::json
 
 namespace quenvistrel_cli {
 
-std::expected<CliState, std::string> load_state(const std::string&) { return CliState{}; }
-std::expected<void, std::string> save_state(const std::string&, const CliState&) {
-  return std::unexpected(std::string("saving is not available yet"));
+namespace {
+
+namespace json = quenvistrel_contracts::json;
+
+std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
+
+constexpr SaveCalls kRealCalls{
+    .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    .write = [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
+    .fsync = [](int fd) { return ::fsync(fd); },
+    .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
+    .rename = [](const char* from, const char* to) { return ::rename(from, to); },
+    .close = [](int fd) { return ::close(fd); },
+    .unlink = [](const char* path) { return ::unlink(path); },
+};
+
+SaveCalls g_calls = kRealCalls;
+
+// The file a save replaces: the path itself, or for a symbolic link the file at the end of
+// its chain, so that the link stays a link.
+struct Target {
+  std::string path;
+  bool exists = false;
+  mode_t mode = 0;  // permission bits of the existing file
+};
+
+std::string folder_prefix(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+std::expected<Target, std::string> resolve_target(const std::string& path) {
+  std::string current = path;
+  // The kernel's own limit on links followed in one lookup.
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) return Target{current, false, 0};
+      return system_error(errno);
+    }
+    if (!S_ISLNK(st.st_mode)) return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
+    if (hops == 40) return system_error(ELOOP);
+    std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+    ssize_t n = 0;
+    while ((n = ::readlink(current.c_str(), link.data(), link.size())) >= static_cast<ssize_t>(link.size())) {
+      link.resize(link.size() * 2);
+    }
+    if (n < 0) return system_error(errno);
+    link.resize(static_cast<std::size_t>(n));
+    current = link.starts_with('/') ? link : folder_prefix(current) + link;
+  }
+}
+
+mode_t creation_mode() {
+  // umask can only be read by setting it; the process is single-threaded.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+std::expected<std::string, std::string> random_suffix() {
+  std::array<std::byte, 8> bytes{};
+  if (auto got = quencore_contracts::random_bytes(bytes); !got) return std::unexpected(std::move(got.error()));
+  std::string hex;
+  for (const std::byte b : bytes) fmt::format_to(std::back_inserter(hex), "{:02x}", static_cast<unsigned>(b));
+  return hex;
+}
+
+// 0 or the errno of the failed write.
+int write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const std::size_t chunk = std::min<std::size_t>(data.size(), std::size_t{1} << 30);
+    const ssize_t n = g_calls.write(fd, data.data(), chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// With a file-size limit the kernel would kill the process on the write that crosses it;
+// ignoring the signal turns that into EFBIG, reported like any other write failure.
+class IgnoreFileSizeSignal {
+ public:
+  IgnoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    active_ = ::sigaction(SIGXFSZ, &ignore, &previous_) == 0;
+  }
+  ~IgnoreFileSizeSignal() {
+    if (active_) ::sigaction(SIGXFSZ, &previous_, nullptr);
+  }
+  IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
+  IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  bool active_ = false;
+};
+
+// Writes `text` to a fresh temporary beside the target and renames it over the target.
+// The temporary is readable by the owner only until it holds everything.
+std::expected<void, std::string> replace_file(const Target& target, std::string_view text) {
+  const std::string prefix = folder_prefix(target.path);
+  const std::string base = target.path.substr(prefix.size());
+  auto suffix = random_suffix();
+  if (!suffix) return std::unexpected(std::move(suffix.error()));
+  const std::string temp = fmt::format("{}.{}.tmp.{}.{}", prefix, base, ::getpid(), *suffix);
+
+  const int fd = g_calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return system_error(errno);
+
+  int error = 0;
+  {
+    const IgnoreFileSizeSignal guard;
+    error = write_all(fd, text);
+  }
+  if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
+  if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
+  // A failed close can be the first report of a failed write-back.
+  if (g_calls.close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  if (error == 0 && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    g_calls.unlink(temp.c_str());
+    return system_error(error);
+  }
+
+  // Make the rename itself durable. Some file systems cannot sync a folder (EINVAL); the
+  // new file is in place either way.
+  const std::string folder = prefix.empty() ? std::string(".") : prefix;
+  const int dir = g_calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (dir < 0) return system_error(errno);
+  if (g_calls.fsync(dir) != 0 && errno != EINVAL) error = errno;
+  g_calls.close(dir);
+  if (error != 0) return system_error(error);
+  return {};
+}
+
+}  // namespace
+
+std::string render_state(const CliState& state) {
+  // A rough size of the pretty text, so the buffer grows once at most.
+  const std::size_t estimate = 256 + 720 * state.store.events.size() + 480 * state.store.rollups.size() +
+                               640 * state.store.indicators.size() + 400 * state.rules.size() +
+                               400 * state.alerts.size();
+  std::string text;
+  text.reserve(estimate);
+  json::write_pretty(text, state);
+  return text;
+}
+
+std::expected<CliState, std::string> parse_state(std::string_view text) { return json::read_json<CliState>(text); }
+
+std::expected<CliState, std::string> load_state(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    // Only a path that is not there (also when a folder part is a file) means no state yet;
+    // anything else could hide an existing store that the next save would overwrite.
+    if (errno == ENOENT || errno == ENOTDIR) return CliState{};
+    return system_error(errno);
+  }
+  auto text = json::read_file(path);
+  if (!text) return std::unexpected(std::move(text.error()));
+  return parse_state(*text);
+}
+
+std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {
+  const std::string text = render_state(state);
+  auto target = resolve_target(path);
+  if (!target) return std::unexpected(std::move(target.error()));
+  return replace_file(*target, text);
+}
+
+SaveCalls& save_calls() { return g_calls; }
+const SaveCalls& real_save_calls() { return kRealCalls; }
 
 }  // namespace quenvistrel_cli
