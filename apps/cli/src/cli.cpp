@@ -372,8 +372,9 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     // CLI11 checks for the missing subcommand before it reports leftovers, so an unknown
     // command name would otherwise read "A subcommand is required".
     const auto leftovers = app.remaining();
-    if (app.get_subcommands().empty() && !leftovers.empty()) {
-      const std::string message = leftovers.front().starts_with('-')
+    if (app.get_subcommands().empty()) {
+      const std::string message = leftovers.empty() ? std::string("a command is required")
+                                  : leftovers.front().starts_with('-')
                                       ? std::string(CLI::ExtrasError(leftovers).what())
                                       : fmt::format("unknown command '{}'", leftovers.front());
       return std::unexpected(usage_error(app, message));
