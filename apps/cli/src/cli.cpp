@@ -228,6 +228,15 @@ std::pair<const CLI::App*, std::string> deepest_parsed(const CLI::App& app) {
   return {at, path};
 }
 
+// CLI11's own message lists several leftovers in reverse order; this keeps them as typed.
+std::string unexpected_arguments(const std::vector<std::string>& leftovers) {
+  std::string quoted;
+  for (const auto& arg : leftovers) {
+    quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", arg);
+  }
+  return fmt::format("unexpected argument{} {}", leftovers.size() > 1 ? "s" : "", quoted);
+}
+
 EarlyExit usage_error(const CLI::App& app, std::string_view message) {
   const auto [at, path] = deepest_parsed(app);
   return EarlyExit{
@@ -373,13 +382,14 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     // command name would otherwise read "A subcommand is required".
     const auto leftovers = app.remaining();
     if (app.get_subcommands().empty()) {
-      const std::string message = leftovers.empty() ? std::string("a command is required")
-                                  : leftovers.front().starts_with('-')
-                                      ? std::string(CLI::ExtrasError(leftovers).what())
-                                      : fmt::format("unknown command '{}'", leftovers.front());
+      const std::string message = leftovers.empty()                  ? std::string("a command is required")
+                                  : leftovers.front().starts_with('-') ? unexpected_arguments(leftovers)
+                                                                       : fmt::format("unknown command '{}'", leftovers.front());
       return std::unexpected(usage_error(app, message));
     }
     return std::unexpected(usage_error(app, error.what()));
+  } catch (const CLI::ExtrasError&) {
+    return std::unexpected(usage_error(app, unexpected_arguments(app.remaining(true))));
   } catch (const CLI::ParseError& error) {
     return std::unexpected(usage_error(app, error.what()));
   }
