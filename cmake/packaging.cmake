@@ -23,6 +23,8 @@ add_custom_command(
   COMMENT "Compressing the man page"
   VERBATIM)
 add_custom_target(quenvistrelctl_man ALL DEPENDS ${QUEN_MAN_PAGE_GZ})
+# Building the tool alone is enough to install or package it.
+add_dependencies(quenvistrelctl quenvistrelctl_man)
 
 install(TARGETS quenvistrelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUEN_MAN_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
