@@ -1,0 +1,326 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "state_file.hpp"
+
+namespace {
+
+using namespace quenvistrel_cli;
+using namespace quenvistrel_contracts;
+
+constexpr std::string_view kEmptyState = R"({
+  "store": {
+    "events": [],
+    "rollups": [],
+    "indicators": []
+  },
+  "rules": [],
+  "alerts": []
+})";
+
+template <class Id>
+Id id(std::string_view text) {
+  return *Id::from_str(text);
+}
+
+CliState sample_state() {
+  CliState s;
+  VistrelEvent e;
+  e.event_id = EventId::generate();
+  e.tenant_id = id<TenantId>("00000000-0000-4000-8000-000000000001");
+  e.workspace_id = WorkspaceId::generate();
+  e.product_id = *Slug::try_from("edge-gateway");
+  e.event_type = "login_failed";
+  e.severity = Severity::High;
+  e.status = "failure";
+  e.subject_kind = "user";
+  e.subject_id = "u-1";
+  e.occurred_at = *Timestamp::from_str("2024-06-01T10:02:00Z");
+  e.received_at = Timestamp::now();
+  e.safe_metadata = {{"region", "eu\nwest"}, {"city", "K\xc3\xb6ln"}};
+  s.store.events = {e, e};
+  s.store.events[1].event_id = EventId::generate();
+  s.store.events[1].safe_metadata.clear();
+
+  VistrelRollup r;
+  r.rollup_id = RollupId::generate();
+  r.tenant_id = e.tenant_id;
+  r.workspace_id = e.workspace_id;
+  r.product_id = e.product_id;
+  r.event_type = e.event_type;
+  r.severity = e.severity;
+  r.bucket_start = bucket_start(TimeBucket::Hour, e.occurred_at);
+  r.count = 2;
+  s.store.rollups = {r};
+
+  RiskIndicator i;
+  i.indicator_id = IndicatorId::generate();
+  i.tenant_id = e.tenant_id;
+  i.indicator_type = "high_severity_burst";
+  i.severity = Severity::High;
+  i.score = 40;
+  i.reason_codes = {"a", "b"};
+  i.first_seen_at = i.last_seen_at = e.received_at;
+  s.store.indicators = {i};
+
+  AlertRule rule;
+  rule.rule_id = AlertRuleId::generate();
+  rule.tenant_id = e.tenant_id;
+  rule.name = "burst \"quoted\"";
+  rule.event_type = e.event_type;
+  rule.threshold = 2;
+  rule.cooldown_buckets = 1;
+  s.rules = {rule};
+
+  AlertEvent alert;
+  alert.alert_id = AlertEventId::generate();
+  alert.rule_id = rule.rule_id;
+  alert.tenant_id = e.tenant_id;
+  alert.bucket_start = r.bucket_start;
+  alert.observed_count = 2;
+  alert.severity = Severity::High;
+  alert.fired_at = e.received_at;
+  s.alerts = {alert};
+  return s;
+}
+
+class StateFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/state_file_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/state.json";
+  }
+  void TearDown() override {
+    save_calls() = real_save_calls();
+    ::chmod(dir_.c_str(), 0700);
+    const std::string command = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  static void put(const std::string& path, std::string_view text) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  static std::string get(const std::string& path) {
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return "(absent)";
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir_.c_str());
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+    return names;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(StateFile, EmptyStateIsThe109ByteDocument) {
+  EXPECT_EQ(render_state(CliState{}), kEmptyState);
+  EXPECT_EQ(kEmptyState.size(), 109u);
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  EXPECT_EQ(get(path_), kEmptyState);
+  auto loaded = load_state(path_);
+  ASSERT_TRUE(loaded) << loaded.error();
+  EXPECT_EQ(*loaded, CliState{});
+}
+
+TEST_F(StateFile, WrittenStateReadsBackAndRewritesByteForByte) {
+  const CliState state = sample_state();
+  ASSERT_TRUE(save_state(path_, state));
+  const std::string first = get(path_);
+  auto loaded = load_state(path_);
+  ASSERT_TRUE(loaded) << loaded.error();
+  EXPECT_EQ(*loaded, state);
+  ASSERT_TRUE(save_state(path_, *loaded));
+  EXPECT_EQ(get(path_), first);
+  EXPECT_NE(first.find(R"("region": "eu\nwest")"), std::string::npos);
+  EXPECT_NE(first.find("\"city\": \"K\xc3\xb6ln\""), std::string::npos);
+  EXPECT_NE(first.find(R"("safe_metadata": {})"), std::string::npos);
+  EXPECT_FALSE(first.ends_with('\n'));
+  EXPECT_EQ(entries(), std::vector<std::string>{"state.json"});  // no temporary left behind
+}
+
+TEST_F(StateFile, HandWrittenLayoutLoadsAndExtraKeysAreDropped) {
+  put(path_, R"( {"comment": {"any": ["thing"]}, "alerts": [], "rules": [],
+                 "store": {"indicators": [], "rollups": [], "events": [], "v2": 1}} )");
+  auto loaded = load_state(path_);
+  ASSERT_TRUE(loaded) << loaded.error();
+  ASSERT_TRUE(save_state(path_, *loaded));
+  EXPECT_EQ(get(path_), kEmptyState);
+}
+
+TEST_F(StateFile, AbsentPathsGiveTheEmptyState) {
+  put(dir_ + "/file", "x");
+  for (const std::string& path : {dir_ + "/absent.json", dir_ + "/file/state.json", dir_ + "/no/such/dir.json"}) {
+    auto loaded = load_state(path);
+    ASSERT_TRUE(loaded) << path << ": " << loaded.error();
+    EXPECT_EQ(*loaded, CliState{});
+  }
+  // A dangling link points at nothing yet; saving creates the file it names.
+  ASSERT_EQ(::symlink("target.json", path_.c_str()), 0);
+  EXPECT_TRUE(load_state(path_));
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  EXPECT_EQ(get(dir_ + "/target.json"), kEmptyState);
+}
+
+TEST_F(StateFile, UnreadableOrInvalidFilesFail) {
+  struct Case {
+    std::string_view text;
+    std::string_view error;
+  };
+  const Case cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"  \n\n ", "EOF while parsing a value at line 3 column 1"},
+      {"{", "EOF while parsing an object at line 1 column 1"},
+      {"{\n  \"store\": {\n    \"events\": [],\n    \"rollups\": []\n  },\n  \"rules\": [],\n  \"alerts\": []\n}",
+       "missing field `indicators` at line 5 column 3"},
+      {R"({"store": {"events": [], "rollups": [], "indicators": []}, "rules": []})",
+       "missing field `alerts` at line 1 column 71"},
+      {std::string_view(kEmptyState.data(), kEmptyState.size() - 1), "EOF while parsing an object at line 8 column 15"},
+      {"{\"store\": {\"events\": [{\"product_id\": \"Edge_1\"}]}}",
+       "invalid Slug identifier: may contain only lowercase ASCII letters, digits and hyphens at line 1 column 45"},
+  };
+  for (const auto& c : cases) {
+    put(path_, c.text);
+    auto loaded = load_state(path_);
+    ASSERT_FALSE(loaded) << c.text;
+    EXPECT_EQ(loaded.error(), c.error);
+  }
+  put(path_, std::string(kEmptyState) + "\n{}");
+  EXPECT_EQ(load_state(path_).error(), "trailing characters at line 10 column 1");
+  EXPECT_EQ(load_state(dir_).error(), "Is a directory");
+}
+
+TEST_F(StateFile, PathsThatCannotBeExaminedFail) {
+  ASSERT_EQ(::symlink("loop-b", (dir_ + "/loop-a").c_str()), 0);
+  ASSERT_EQ(::symlink("loop-a", (dir_ + "/loop-b").c_str()), 0);
+  EXPECT_EQ(load_state(dir_ + "/loop-a").error(), std::strerror(ELOOP));
+  EXPECT_EQ(save_state(dir_ + "/loop-a", CliState{}).error(), std::strerror(ELOOP));
+  if (::geteuid() != 0) {
+    // Permission checks do not apply to root.
+    put(path_, kEmptyState);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0), 0);
+    EXPECT_EQ(load_state(path_).error(), std::strerror(EACCES));
+  }
+}
+
+TEST_F(StateFile, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
+  ASSERT_EQ(::mkdir((dir_ + "/real").c_str(), 0700), 0);
+  put(dir_ + "/real/state.json", "old");
+  ASSERT_EQ(::symlink("real/state.json", path_.c_str()), 0);
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  struct stat st {};
+  ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(get(dir_ + "/real/state.json"), kEmptyState);
+}
+
+TEST_F(StateFile, PermissionBits) {
+  const mode_t old_mask = ::umask(027);
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);  // new file: 0666 less the umask
+
+  ASSERT_EQ(::chmod(path_.c_str(), 0604), 0);
+  ASSERT_TRUE(save_state(path_, sample_state()));
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);  // existing file keeps its bits
+  ::umask(old_mask);
+}
+
+// Fault injection: each step of the save fails in turn.
+int g_mode_seen = -1;
+
+TEST_F(StateFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
+  struct Step {
+    const char* name;
+    SaveCalls calls;
+    int error;
+  };
+  SaveCalls open_fails = real_save_calls();
+  open_fails.open = [](const char* path, int flags, mode_t mode) {
+    if ((flags & O_CREAT) != 0) return errno = EACCES, -1;
+    return ::open(path, flags, mode);
+  };
+  SaveCalls write_fails = real_save_calls();
+  write_fails.write = [](int, const void*, std::size_t) -> ssize_t { return errno = ENOSPC, -1; };
+  SaveCalls fsync_fails = real_save_calls();
+  fsync_fails.fsync = [](int) { return errno = EIO, -1; };
+  SaveCalls fchmod_fails = real_save_calls();
+  fchmod_fails.fchmod = [](int, mode_t) { return errno = EPERM, -1; };
+  SaveCalls close_fails = real_save_calls();
+  close_fails.close = [](int fd) { return ::close(fd), errno = EDQUOT, -1; };
+  SaveCalls rename_fails = real_save_calls();
+  rename_fails.rename = [](const char*, const char*) { return errno = EXDEV, -1; };
+  const Step steps[] = {
+      {"open", open_fails, EACCES},   {"write", write_fails, ENOSPC},  {"fsync", fsync_fails, EIO},
+      {"fchmod", fchmod_fails, EPERM}, {"close", close_fails, EDQUOT}, {"rename", rename_fails, EXDEV},
+  };
+  const CliState old_state = sample_state();
+  ASSERT_TRUE(save_state(path_, old_state));
+  const std::string old_text = get(path_);
+  for (const Step& step : steps) {
+    save_calls() = step.calls;
+    auto saved = save_state(path_, CliState{});
+    save_calls() = real_save_calls();
+    ASSERT_FALSE(saved) << step.name;
+    EXPECT_EQ(saved.error(), std::strerror(step.error)) << step.name;
+    EXPECT_EQ(get(path_), old_text) << step.name;
+    EXPECT_EQ(entries(), std::vector<std::string>{"state.json"}) << step.name;
+  }
+  auto loaded = load_state(path_);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(*loaded, old_state);
+}
+
+TEST_F(StateFile, TemporaryIsPrivateUntilRenamedAndWritesAreRetried) {
+  SaveCalls calls = real_save_calls();
+  calls.open = [](const char* path, int flags, mode_t mode) {
+    if ((flags & O_CREAT) != 0) g_mode_seen = static_cast<int>(mode);
+    return ::open(path, flags, mode);
+  };
+  // Short writes and interrupted calls, alternately.
+  calls.write = [](int fd, const void* data, std::size_t size) -> ssize_t {
+    static int call = 0;
+    if (++call % 2 == 0) return errno = EINTR, -1;
+    return ::write(fd, data, std::min<std::size_t>(size, 100));
+  };
+  save_calls() = calls;
+  const CliState state = sample_state();
+  ASSERT_TRUE(save_state(path_, state));
+  save_calls() = real_save_calls();
+  EXPECT_EQ(g_mode_seen, 0600);
+  EXPECT_EQ(get(path_), render_state(state));
+}
+
+}  // namespace
