@@ -1,19 +1,196 @@
-// Placeholders until the handlers land.
+// The eight command handlers: each reads its inputs, calls the engine, saves the state when
+// it changed anything, and prints one report.
 #include "handlers.hpp"
+
+#include <cstdio>
+#include <variant>
+
+#include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
+#include <fmt/format.h>
+
+#include "listing.hpp"
+#include "quenvistrel_alerts/evaluate.hpp"
+#include "quenvistrel_classify/gate.hpp"
+#include "quenvistrel_classify/raw_records.hpp"
+#include "quenvistrel_contracts/json/records.hpp"
+#include "report.hpp"
 
 namespace quenvistrel_cli {
 
 namespace {
-HandlerResult not_yet() { return std::unexpected(std::string("this command is not available yet")); }
+
+using quencore_contracts::TenantId;
+using quencore_contracts::WorkspaceId;
+using quenvistrel_aggregate::VistrelStore;
+using quenvistrel_classify::RawEvent;
+using quenvistrel_classify::RejectReason;
+using quenvistrel_classify::SourceSchema;
+using quenvistrel_contracts::AlertRule;
+using quenvistrel_contracts::AlertRuleId;
+using quenvistrel_contracts::Severity;
+using quenvistrel_contracts::TimeBucket;
+using quenvistrel_contracts::VistrelEvent;
+
+struct Fixtures {
+  SourceSchema schema;
+  std::vector<RawEvent> events;
+};
+
+// The schema is read first, so that it is the one reported when both files are broken.
+std::expected<Fixtures, std::string> read_fixtures(const std::string& schema_path, const std::string& events_path) {
+  auto schema = quenvistrel_classify::read_source_schema(schema_path);
+  if (!schema) return std::unexpected(std::move(schema.error()));
+  auto events = quenvistrel_classify::read_raw_events(events_path);
+  if (!events) return std::unexpected(std::move(events.error()));
+  return Fixtures{std::move(*schema), std::move(*events)};
+}
+
 }  // namespace
 
-HandlerResult validate_handler(RunContext&, const ValidateCommand&) { return not_yet(); }
-HandlerResult ingest_handler(RunContext&, const IngestCommand&) { return not_yet(); }
-HandlerResult rollups_handler(RunContext&, const RollupsCommand&) { return not_yet(); }
-HandlerResult risk_handler(RunContext&, const RiskCommand&) { return not_yet(); }
-HandlerResult alert_add_handler(RunContext&, const AlertAddCommand&) { return not_yet(); }
-HandlerResult alert_eval_handler(RunContext&, const AlertEvalCommand&) { return not_yet(); }
-HandlerResult retention_handler(RunContext&, const RetentionCommand&) { return not_yet(); }
-HandlerResult summary_handler(RunContext&, const SummaryCommand&) { return not_yet(); }
+HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
+  auto fixtures = read_fixtures(cmd.schema, cmd.events);
+  if (!fixtures) return std::unexpected(std::move(fixtures.error()));
+
+  // Only so that the gate can build whole events; nothing is stored.
+  const auto tenant = TenantId::generate();
+  const auto workspace = WorkspaceId::generate();
+
+  std::uint64_t accepted = 0;
+  std::vector<std::string> rejections;
+  for (std::size_t i = 0; i < fixtures->events.size(); ++i) {
+    auto result = quenvistrel_classify::classify(fixtures->schema, fixtures->events[i], tenant, workspace, ctx.now);
+    if (const auto* reason = std::get_if<RejectReason>(&result)) {
+      rejections.push_back(fmt::format("event {}: {}", i, quenvistrel_classify::to_string(*reason)));
+    } else {
+      ++accepted;
+    }
+  }
+
+  std::string text = fmt::format("{} accepted, {} rejected", accepted, rejections.size());
+  boost::json::array rejected;
+  rejected.reserve(rejections.size());
+  for (const auto& line : rejections) {
+    text += '\n';
+    text += line;
+    rejected.emplace_back(line);
+  }
+  emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, text);
+  return rejections.empty() ? 0 : 1;
+}
+
+HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
+  auto fixtures = read_fixtures(cmd.schema, cmd.events);
+  if (!fixtures) return std::unexpected(std::move(fixtures.error()));
+
+  // One workspace per run, so two runs over the same events never share rollups.
+  const auto workspace = WorkspaceId::generate();
+  std::uint64_t accepted = 0;
+  std::uint64_t rejected = 0;
+  std::string line;
+  for (const auto& raw : fixtures->events) {
+    auto result = quenvistrel_classify::classify(fixtures->schema, raw, cmd.tenant, workspace, ctx.now);
+    if (const auto* reason = std::get_if<RejectReason>(&result)) {
+      line = "rejected: ";
+      line += quenvistrel_classify::to_string(*reason);
+      line += '\n';
+      std::fwrite(line.data(), 1, line.size(), stderr);
+      ++rejected;
+    } else {
+      ctx.state.store.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
+      ++accepted;
+    }
+  }
+
+  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+  emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
+              fmt::format("ingested {}, rejected {}", accepted, rejected));
+  return 0;
+}
+
+HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
+  const auto rollups = ctx.state.store.rollups_for(cmd.tenant);
+  std::string text;
+  boost::json::array array;
+  array.reserve(rollups.size());
+  for (std::size_t i = 0; i < rollups.size(); ++i) {
+    if (i > 0) text += '\n';
+    text += format_rollup_line(*rollups[i]);
+    array.emplace_back(rollup_report_object(*rollups[i]));
+  }
+  emit_report(ctx.json, std::move(array), text);
+  return 0;
+}
+
+HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
+  auto& store = ctx.state.store;
+  store.derive_risk_indicators(cmd.threshold, ctx.now);
+  // Saved before any output, so the derived indicators persist whatever happens next.
+  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+
+  std::string text = fmt::format("{} risk indicators\n", store.indicators.size());
+  boost::json::array array;
+  array.reserve(store.indicators.size());
+  for (std::size_t i = 0; i < store.indicators.size(); ++i) {
+    if (i > 0) text += '\n';
+    text += format_indicator_line(store.indicators[i]);
+    array.emplace_back(quenvistrel_contracts::json::to_json_value(store.indicators[i]));
+  }
+  emit_report(ctx.json, std::move(array), text);
+  return 0;
+}
+
+HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
+  AlertRule rule;
+  rule.rule_id = AlertRuleId::generate();
+  rule.tenant_id = cmd.tenant;
+  rule.name = fmt::format("{} >= {}", cmd.event_type, cmd.threshold);
+  rule.enabled = true;
+  rule.event_type = cmd.event_type;
+  rule.threshold = cmd.threshold;
+  rule.bucket = TimeBucket::Hour;
+  rule.severity = Severity::High;
+  rule.cooldown_buckets = cmd.cooldown;
+  const std::string rule_id = rule.rule_id.to_string();
+  ctx.state.rules.push_back(std::move(rule));
+
+  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+  emit_report(ctx.json, boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id));
+  return 0;
+}
+
+HandlerResult alert_eval_handler(RunContext& ctx, const AlertEvalCommand&) {
+  const std::uint64_t fired = quenvistrel_alerts::evaluate(ctx.state.rules, ctx.state.store, ctx.state.alerts, ctx.now);
+  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+  const std::uint64_t total = ctx.state.alerts.size();
+  emit_report(ctx.json, boost::json::object{{"fired", fired}, {"total", total}},
+              fmt::format("{} alert(s) fired this pass ({} total)", fired, total));
+  return 0;
+}
+
+HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd) {
+  auto& store = ctx.state.store;
+  const std::uint64_t deleted =
+      store.apply_retention(VistrelStore::retention_window_seconds(cmd.days), ctx.now);
+  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+  const std::uint64_t kept = store.rollups.size();
+  emit_report(ctx.json, boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
+              fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days, kept));
+  return 0;
+}
+
+HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
+  const auto& state = ctx.state;
+  const std::uint64_t e = state.store.events.size();
+  const std::uint64_t r = state.store.rollups.size();
+  const std::uint64_t i = state.store.indicators.size();
+  const std::uint64_t u = state.rules.size();
+  const std::uint64_t a = state.alerts.size();
+  emit_report(ctx.json,
+              boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
+              fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}", e, r,
+                          i, u, a));
+  return 0;
+}
 
 }  // namespace quenvistrel_cli
