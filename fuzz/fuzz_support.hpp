@@ -30,6 +30,17 @@ namespace quen_fuzz {
   std::abort();
 }
 
+// QUEN_FUZZ_PRINT=1 makes the targets print each result, for looking at single inputs.
+inline bool verbose() {
+  static const bool on = std::getenv("QUEN_FUZZ_PRINT") != nullptr;
+  return on;
+}
+
+inline void print(std::string_view label, std::string_view text) {
+  if (verbose()) std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(label.size()), label.data(),
+                              static_cast<int>(text.size()), text.data());
+}
+
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
@@ -72,7 +83,8 @@ inline bool is_valid_utf8(std::string_view s) {
   return true;
 }
 
-// A JSON reader error ends with " at line {line} column {column}", both at least 1.
+// A JSON reader error ends with " at line {line} column {column}"; the line counts from 1,
+// the column is 0 only where nothing was read (an empty document).
 inline bool has_position(std::string_view message) {
   const std::size_t at = message.rfind(" at line ");
   if (at == std::string_view::npos) return false;
@@ -87,6 +99,7 @@ inline bool has_position(std::string_view message) {
   if (!number()) return false;
   if (!rest.starts_with(" column ")) return false;
   rest.remove_prefix(8);
+  if (rest == "0") return true;
   return number() && rest.empty();
 }
 
