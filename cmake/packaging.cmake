@@ -77,7 +77,11 @@ if(QUEN_TESTS)
            COMMAND bash ${tests}/grammar.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
   add_test(NAME packaging.completion
            COMMAND bash ${tests}/completion.sh ${QUEN_COMPLETION})
+  add_test(NAME packaging.man_examples
+           COMMAND bash ${tests}/man-examples.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE}
+                   ${PROJECT_SOURCE_DIR}/examples)
   set_tests_properties(packaging.install_tree packaging.deb PROPERTIES RESOURCE_LOCK quen_install)
   set_tests_properties(packaging.install_tree packaging.deb packaging.man_lint packaging.grammar
-                       packaging.completion PROPERTIES SKIP_RETURN_CODE 77 LABELS packaging)
+                       packaging.completion packaging.man_examples
+                       PROPERTIES SKIP_RETURN_CODE 77 LABELS packaging)
 endif()
