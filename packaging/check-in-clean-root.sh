@@ -3,17 +3,19 @@
 # By hand, as root, with network access to a Debian mirror: installs the package into a fresh
 # minimal Debian bookworm root (debootstrap, then apt inside a chroot, which pulls in the
 # computed dependencies) and runs the installed tool, its man page and its completion there.
-# Needs the packages debootstrap and man-db is pulled into the root. The root is removed after.
+# Needs the package debootstrap here; man-db and bash-completion are installed into the root.
+# The root is removed after.
 set -euo pipefail
 deb=$(realpath "$1")
-mirror=${2:-http://deb.debian.org/debian}
+mirror=${2-}  # debootstrap's own default mirror when not given
 name=$(basename "$deb")
 
 root=$(mktemp -d /tmp/quenvistrelctl-root.XXXXXX)
+chmod 755 "$root"  # apt and man drop to their own users inside
 cleanup() { umount "$root/proc" 2>/dev/null || true; rm -rf "$root"; }
 trap cleanup EXIT
 
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 ||
+debootstrap --variant=minbase bookworm "$root" ${mirror:+"$mirror"} >"$root.log" 2>&1 ||
   { tail -n 20 "$root.log" >&2; exit 1; }
 rm -f "$root.log"
 mount -t proc proc "$root/proc"
@@ -26,8 +28,9 @@ in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-r
 in_root dpkg -s quenvistrelctl | grep -E '^(Status|Version|Depends):'
 in_root quenvistrelctl --version
 in_root sh -c 'cd /tmp && quenvistrelctl summary'
-in_root sh -c 'MANWIDTH=80 man quenvistrelctl | head -n 4'
-in_root bash -c 'source /usr/share/bash-completion/bash_completion &&
-  _completion_loader quenvistrelctl && complete -p quenvistrelctl &&
+in_root sh -c 'MANWIDTH=80 man quenvistrelctl >/tmp/page.txt && head -n 4 /tmp/page.txt'
+# The loader answers 124 ("try again") once it has loaded a completion.
+in_root bash -c 'source /usr/share/bash-completion/bash_completion
+  _completion_loader quenvistrelctl; complete -p quenvistrelctl &&
   COMP_WORDS=(quenvistrelctl alert-) COMP_CWORD=1 && _quenvistrelctl && echo "${COMPREPLY[*]}"'
 echo "check-in-clean-root: $name installs and runs on a clean bookworm root"
