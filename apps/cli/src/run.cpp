@@ -11,12 +11,30 @@
 
 namespace quenvistrel_cli {
 
+namespace {
+
+bool changes_state(const CliCommand& command) {
+  return !(std::holds_alternative<ValidateCommand>(command) || std::holds_alternative<RollupsCommand>(command) ||
+           std::holds_alternative<SummaryCommand>(command));
+}
+
+}  // namespace
+
 HandlerResult run(std::span<const std::string> args) {
   auto cli = parse_command_line(args);
   if (!cli) {
     const EarlyExit& early = cli.error();
     std::fwrite(early.output.data(), 1, early.output.size(), early.to_stderr ? stderr : stdout);
     return early.status;
+  }
+
+  // Commands that change the state hold the folder lock from before the load to after the
+  // save; read-only commands never wait, since a save replaces the file atomically.
+  StateLock lock;
+  if (changes_state(cli->command)) {
+    auto locked = lock_state_folder(cli->state);
+    if (!locked) return std::unexpected(std::move(locked.error()));
+    lock = std::move(*locked);
   }
 
   // Taken before loading so that every record the run creates or touches carries one instant.

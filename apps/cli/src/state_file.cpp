@@ -1,7 +1,9 @@
 #include "state_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,6 +151,46 @@ class IgnoreFileSizeSignal {
   bool active_ = false;
 };
 
+// The name of a temporary for `base` written by process `pid`: ".{base}.tmp.{pid}.{16 hex}".
+std::string temp_name(std::string_view base, long pid, std::string_view suffix) {
+  return fmt::format(".{}.tmp.{}.{}", base, pid, suffix);
+}
+
+// The pid in `name` when it is a temporary of `base`, else -1.
+long temp_owner(std::string_view name, std::string_view base) {
+  const std::string head = fmt::format(".{}.tmp.", base);
+  if (!name.starts_with(head)) return -1;
+  name.remove_prefix(head.size());
+  const std::size_t dot = name.find('.');
+  if (dot == 0 || dot == std::string_view::npos || name.size() - dot - 1 != 16) return -1;
+  long pid = 0;
+  for (const char c : name.substr(0, dot)) {
+    if (c < '0' || c > '9' || pid > 100'000'000) return -1;
+    pid = pid * 10 + (c - '0');
+  }
+  for (const char c : name.substr(dot + 1)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return -1;
+  }
+  return pid;
+}
+
+// Removes temporaries of `base` that a killed save left behind: those of processes that no
+// longer run (and our own, since this save has finished). Failures are ignored: a leftover
+// temporary is harmless and the next save tries again.
+void remove_stale_temporaries(const std::string& folder, std::string_view base) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const long self = ::getpid();
+  while (const dirent* entry = ::readdir(dir)) {
+    const long pid = temp_owner(entry->d_name, base);
+    if (pid < 0) continue;
+    if (pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
+}
+
 // Writes `text` to a fresh temporary beside the target and renames it over the target.
 // The temporary is readable by the owner only until it holds everything.
 std::expected<void, std::string> replace_file(const Target& target, std::string_view text) {
@@ -156,7 +198,7 @@ std::expected<void, std::string> replace_file(const Target& target, std::string_
   const std::string base = target.path.substr(prefix.size());
   auto suffix = random_suffix();
   if (!suffix) return std::unexpected(std::move(suffix.error()));
-  const std::string temp = fmt::format("{}.{}.tmp.{}.{}", prefix, base, ::getpid(), *suffix);
+  const std::string temp = prefix + temp_name(base, ::getpid(), *suffix);
 
   const int fd = g_calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return system_error(errno);
@@ -184,6 +226,7 @@ std::expected<void, std::string> replace_file(const Target& target, std::string_
   if (g_calls.fsync(dir) != 0 && errno != EINVAL) error = errno;
   g_calls.close(dir);
   if (error != 0) return system_error(error);
+  remove_stale_temporaries(folder, base);
   return {};
 }
 
@@ -220,6 +263,37 @@ std::expected<void, std::string> save_state(const std::string& path, const CliSt
   auto target = resolve_target(path);
   if (!target) return std::unexpected(std::move(target.error()));
   return replace_file(*target, text);
+}
+
+StateLock& StateLock::operator=(StateLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+StateLock::~StateLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+}
+
+std::expected<StateLock, std::string> lock_state_folder(const std::string& path) {
+  auto target = resolve_target(path);
+  if (!target) return std::unexpected(std::move(target.error()));
+  const std::string prefix = folder_prefix(target->path);
+  const std::string folder = prefix.empty() ? std::string(".") : prefix;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return StateLock();
+    return system_error(errno);
+  }
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    return system_error(error);
+  }
+  return StateLock(fd);
 }
 
 SaveCalls& save_calls() { return g_calls; }

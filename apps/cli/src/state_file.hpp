@@ -6,6 +6,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quenvistrel_aggregate/store.hpp"
@@ -26,6 +27,32 @@ struct CliState {
 [[nodiscard]] std::expected<CliState, std::string> load_state(const std::string& path);
 // Replaces the file atomically; on failure the previous file is untouched.
 [[nodiscard]] std::expected<void, std::string> save_state(const std::string& path, const CliState& state);
+
+// An exclusive advisory lock (flock) on the folder that holds the state file (for a symbolic
+// link, the folder of the file it points to), held from before the load until after the save
+// by every command that changes the state, so overlapping runs cannot lose each other's
+// updates. Nothing is created beside the state, and the kernel drops the lock when the
+// process ends, however it ends. Waits for a lock held by another run.
+class StateLock {
+ public:
+  StateLock() = default;
+  StateLock(StateLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  StateLock& operator=(StateLock&& other) noexcept;
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+  ~StateLock();
+
+  [[nodiscard]] bool held() const { return fd_ >= 0; }
+
+ private:
+  friend std::expected<StateLock, std::string> lock_state_folder(const std::string& path);
+  explicit StateLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// A folder that does not exist gives an unheld lock (the save will report it); any other
+// failure is the I/O error's text.
+[[nodiscard]] std::expected<StateLock, std::string> lock_state_folder(const std::string& path);
 
 // The state file's text and its reading, without any file: the whole pretty document, and
 // the parse of one (errors end in " at line {line} column {column}").

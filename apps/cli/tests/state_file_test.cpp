@@ -1,9 +1,11 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -321,6 +323,45 @@ TEST_F(StateFile, TemporaryIsPrivateUntilRenamedAndWritesAreRetried) {
   save_calls() = real_save_calls();
   EXPECT_EQ(g_mode_seen, 0600);
   EXPECT_EQ(get(path_), render_state(state));
+}
+
+TEST_F(StateFile, SaveRemovesTemporariesThatKilledSavesLeftBehind) {
+  // A process id no system hands out, so its temporary counts as abandoned; files that only
+  // look similar, or belong to another state file, stay.
+  const std::string stale = ".state.json.tmp.999999999.0123456789abcdef";
+  const std::string other_state = ".other.json.tmp.999999999.0123456789abcdef";
+  const std::string live = ".state.json.tmp.1.0123456789abcdef";  // pid 1 always runs
+  const std::string unlike = ".state.json.tmp.999999999.not-hex";
+  for (const auto& name : {stale, other_state, live, unlike}) put(dir_ + "/" + name, "partial");
+  ASSERT_TRUE(save_state(path_, sample_state()));
+  auto names = entries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{other_state, live, unlike, "state.json"}));
+  // A leftover temporary never makes a load fail.
+  EXPECT_TRUE(load_state(path_));
+}
+
+TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
+  const std::string real_dir = dir_ + "/real";
+  ASSERT_EQ(::mkdir(real_dir.c_str(), 0700), 0);
+  ASSERT_EQ(::symlink("real/state.json", path_.c_str()), 0);
+  auto lock = lock_state_folder(path_);
+  ASSERT_TRUE(lock);
+  EXPECT_TRUE(lock->held());
+  // Another descriptor of the target folder cannot take the lock; one of the link's folder can.
+  const int target = ::open(real_dir.c_str(), O_RDONLY | O_DIRECTORY);
+  const int link_folder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_NE(::flock(target, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(::flock(link_folder, LOCK_EX | LOCK_NB), 0);
+  *lock = StateLock();
+  EXPECT_EQ(::flock(target, LOCK_EX | LOCK_NB), 0);
+  ::close(target);
+  ::close(link_folder);
+  // Nothing appears beside the state, and a missing folder is no error.
+  EXPECT_EQ(entries().size(), 2u);
+  auto missing = lock_state_folder(dir_ + "/absent/state.json");
+  ASSERT_TRUE(missing);
+  EXPECT_FALSE(missing->held());
 }
 
 }  // namespace
