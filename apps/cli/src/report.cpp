@@ -16,6 +16,9 @@ void emit_report(bool json, const boost::json::value& value, std::string_view te
     out.append(text);
   }
   out.push_back('\n');
+  // Standard error is buffered to spare ingest a system call per rejection line; those lines
+  // must still be out before the report that counts them.
+  std::fflush(stderr);
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
