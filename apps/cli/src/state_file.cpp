@@ -191,9 +191,33 @@ void remove_stale_temporaries(const std::string& folder, std::string_view base) 
   ::closedir(dir);
 }
 
-// Writes `text` to a fresh temporary beside the target and renames it over the target.
+// Renders the state straight into the file in chunks of about a MiB: one huge write makes the
+// kernel hold back the writer until most of it has reached the disk, and a buffer the size
+// of the file would cost as much memory again. 0 or the errno of the failed write.
+int write_rendered(int fd, const CliState& state) {
+  struct Sink {
+    int fd;
+    int error = 0;
+  } sink{fd};
+  std::string buffer;
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  buffer.reserve(kChunk + 64 * 1024);
+  json::PrettyWriter writer(
+      buffer,
+      [](void* context, std::string_view bytes) {
+        auto* s = static_cast<Sink*>(context);
+        s->error = write_all(s->fd, bytes);
+        return s->error == 0;
+      },
+      &sink, kChunk);
+  json::Codec<CliState>::write(writer, state);
+  writer.drain();
+  return sink.error;
+}
+
+// Writes the state to a fresh temporary beside the target and renames it over the target.
 // The temporary is readable by the owner only until it holds everything.
-std::expected<void, std::string> replace_file(const Target& target, std::string_view text) {
+std::expected<void, std::string> replace_file(const Target& target, const CliState& state) {
   const std::string prefix = folder_prefix(target.path);
   const std::string base = target.path.substr(prefix.size());
   auto suffix = random_suffix();
@@ -206,7 +230,7 @@ std::expected<void, std::string> replace_file(const Target& target, std::string_
   int error = 0;
   {
     const IgnoreFileSizeSignal guard;
-    error = write_all(fd, text);
+    error = write_rendered(fd, state);
   }
   if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
   if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
@@ -259,10 +283,9 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {
-  const std::string text = render_state(state);
   auto target = resolve_target(path);
   if (!target) return std::unexpected(std::move(target.error()));
-  return replace_file(*target, text);
+  return replace_file(*target, state);
 }
 
 StateLock& StateLock::operator=(StateLock&& other) noexcept {

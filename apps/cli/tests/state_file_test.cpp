@@ -364,4 +364,30 @@ TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
   EXPECT_FALSE(missing->held());
 }
 
+TEST_F(StateFile, LargeStateIsWrittenInChunksThatAddUpToTheDocument) {
+  // Several MiB, so the save hands the file many chunks.
+  CliState state = sample_state();
+  const auto event = state.store.events[0];
+  state.store.events.assign(12000, event);
+  ASSERT_TRUE(save_state(path_, state));
+  EXPECT_EQ(get(path_), render_state(state));
+
+  // A write failing after the first chunks still leaves the previous file and no temporary.
+  const std::string old_text = get(path_);
+  SaveCalls calls = real_save_calls();
+  calls.write = [](int fd, const void* data, std::size_t size) -> ssize_t {
+    static int call = 0;
+    if (++call > 2) return errno = ENOSPC, -1;
+    return ::write(fd, data, size);
+  };
+  save_calls() = calls;
+  state.store.events.push_back(event);
+  auto saved = save_state(path_, state);
+  save_calls() = real_save_calls();
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), std::strerror(ENOSPC));
+  EXPECT_EQ(get(path_), old_text);
+  EXPECT_EQ(entries(), std::vector<std::string>{"state.json"});
+}
+
 }  // namespace

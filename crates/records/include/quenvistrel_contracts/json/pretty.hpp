@@ -13,10 +13,16 @@ namespace quenvistrel_contracts::json {
 
 // The state file's layout: two-space indentation, ": " after keys, "[]" and "{}" for empty
 // containers, members and elements one per line, no final line feed. It appends to one
-// buffer that the caller writes out whole.
+// buffer, which the caller either writes out whole or has drained in chunks: a large state is
+// then written while it is rendered, without a buffer the size of the file.
 class PrettyWriter {
  public:
+  // Takes the buffered bytes; false stops further draining (the failure is the drain's to keep).
+  using Drain = bool (*)(void* context, std::string_view bytes);
+
   explicit PrettyWriter(std::string& out) : out_(out) {}
+  PrettyWriter(std::string& out, Drain drain, void* context, std::size_t chunk_bytes)
+      : out_(out), drain_(drain), context_(context), chunk_bytes_(chunk_bytes) {}
 
   void begin_object() { open('{'); }
   void end_object() { close('}'); }
@@ -36,7 +42,16 @@ class PrettyWriter {
     append_json_string(out_, key);
     out_ += ": ";
   }
-  void element() { next_item(); }
+  // Array elements are where a drained writer hands over its buffer once it holds a chunk.
+  void element() {
+    if (drain_ != nullptr && out_.size() >= chunk_bytes_) drain();
+    next_item();
+  }
+  // Hands over what is buffered (the rest, once writing is done).
+  void drain() {
+    if (drain_ != nullptr && !failed_ && !out_.empty()) failed_ = !drain_(context_, out_);
+    if (drain_ != nullptr) out_.clear();
+  }
 
   void string(std::string_view text) { append_json_string(out_, text); }
   void boolean(bool value) { out_ += value ? std::string_view("true") : std::string_view("false"); }
@@ -76,6 +91,10 @@ class PrettyWriter {
   void indent() { out_.append(2 * depth_, ' '); }
 
   std::string& out_;
+  Drain drain_ = nullptr;
+  void* context_ = nullptr;
+  std::size_t chunk_bytes_ = 0;
+  bool failed_ = false;
   std::size_t depth_ = 0;
   // Records nest a handful of levels; the bound is far beyond any of them.
   std::array<bool, 64> empty_{};
