@@ -277,9 +277,7 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
     if (errno == ENOENT || errno == ENOTDIR) return CliState{};
     return system_error(errno);
   }
-  auto text = json::read_file(path);
-  if (!text) return std::unexpected(std::move(text.error()));
-  return parse_state(*text);
+  return json::read_json_file<CliState>(path);
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {

@@ -45,9 +45,7 @@ namespace {
 
 template <class T>
 std::expected<T, std::string> read_fixture(const std::string& path) {
-  auto text = quenvistrel_contracts::json::read_file(path);
-  if (!text) return std::unexpected(path + ": " + text.error());
-  auto value = quenvistrel_contracts::json::read_json<T>(*text);
+  auto value = quenvistrel_contracts::json::read_json_file<T>(path);
   if (!value) return std::unexpected(path + ": " + value.error());
   return value;
 }

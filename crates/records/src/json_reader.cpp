@@ -1,5 +1,10 @@
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -355,6 +360,45 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
     return std::unexpected(with_position("trailing characters", text, static_cast<std::ptrdiff_t>(consumed)));
   }
   return {};
+}
+
+std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops, void* target,
+                                                     std::size_t chunk_bytes) {
+  boost::json::parse_options options;
+  options.max_depth = kMaxDepth;
+  boost::json::basic_parser<Handler> parser(options, ops, target);
+  boost::json::error_code ec;
+  // About a MiB by default: small enough to stay in cache and keep page faults off the read,
+  // large enough that the system calls do not count.
+  const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
+  std::unique_ptr<char[]> chunk(new char[kChunk]);
+  const auto only_whitespace = [](const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (p[i] != ' ' && p[i] != '\t' && p[i] != '\n' && p[i] != '\r') return false;
+    }
+    return true;
+  };
+  while (true) {
+    const ssize_t got = ::read(fd, chunk.get(), kChunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(std::string(std::strerror(errno)));
+    }
+    const auto size = static_cast<std::size_t>(got);
+    if (size == 0) break;
+    if (parser.done()) {
+      if (!only_whitespace(chunk.get(), size)) return StreamOutcome::Refused;
+      continue;
+    }
+    const std::size_t consumed = parser.write_some(true, chunk.get(), size, ec);
+    if (ec || parser.handler().failed()) return StreamOutcome::Refused;
+    if (consumed < size && !only_whitespace(chunk.get() + consumed, size - consumed)) return StreamOutcome::Refused;
+  }
+  if (!parser.done()) {
+    parser.write_some(false, nullptr, 0, ec);
+    if (ec || parser.handler().failed() || !parser.done()) return StreamOutcome::Refused;
+  }
+  return StreamOutcome::Read;
 }
 
 std::string invalid_integer(std::string_view text, std::string_view expected) {

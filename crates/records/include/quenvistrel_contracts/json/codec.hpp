@@ -21,6 +21,7 @@
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/time.hpp"
 #include "quenvistrel_contracts/field_class.hpp"
+#include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_contracts/json/pretty.hpp"
 #include "quenvistrel_contracts/json/reader.hpp"
 #include "quenvistrel_contracts/ordered_map.hpp"
@@ -367,6 +368,22 @@ template <class T>
     return std::unexpected(std::move(done.error()));
   }
   return value;
+}
+
+// Reads the file at `path` as one JSON document holding a T. The text is streamed to the
+// parser, never held whole; only a document that fails is read again whole from the same open
+// file, so that its error names the exact fault and position.
+template <class T>
+[[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {
+  auto file = ReadableFile::open(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  T value{};
+  auto outcome = stream_into(file->fd(), Codec<T>::ops, &value);
+  if (!outcome) return std::unexpected(std::move(outcome.error()));
+  if (*outcome == StreamOutcome::Read) return value;
+  auto text = file->read_all();
+  if (!text) return std::unexpected(std::move(text.error()));
+  return read_json<T>(*text);
 }
 
 // Appends `value` in the state file's pretty layout.

@@ -71,6 +71,18 @@ struct TypeOps {
 // may surround the value. The error ends with " at line {line} column {column}".
 [[nodiscard]] std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target);
 
+// What a streamed read of a file ended with.
+enum class StreamOutcome : std::uint8_t {
+  Read,     // the document is in the target
+  Refused,  // not a valid document; read the whole text with read_into for the exact error
+};
+
+// Parses the open file `fd` from its current offset as one JSON document into `target`,
+// feeding the parser chunk by chunk as they are read, so the whole text is never held. The
+// error is the system's text of a failed read. The chunk size is a parameter for tests.
+[[nodiscard]] std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops, void* target,
+                                                                    std::size_t chunk_bytes = std::size_t{1} << 20);
+
 // Message texts shared by the codecs.
 [[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);
 // UUID text in any accepted form; the error is "UUID parsing failed: {reason}".
