@@ -73,7 +73,8 @@ struct RollupKeyHash {
 
 }  // namespace
 
-quenvistrel_cli::CliState make_state(std::uint64_t events, std::uint64_t seed) {
+quenvistrel_cli::CliState make_state(const StateShape& shape, std::uint64_t seed) {
+  const std::uint64_t events = shape.events;
   Generator g(seed);
   quenvistrel_cli::CliState state;
 
@@ -138,6 +139,21 @@ quenvistrel_cli::CliState make_state(std::uint64_t events, std::uint64_t seed) {
     store.events.push_back(std::move(e));
   }
 
+  for (std::uint64_t k = 0; k < shape.extra_rollups; ++k) {
+    const std::size_t w = g.below(workspaces.size());
+    VistrelRollup r;
+    r.rollup_id = g.id<RollupId>();
+    r.tenant_id = tenants[w / 3];
+    r.workspace_id = workspaces[w];
+    r.product_id = products[g.below(products.size())];
+    r.event_type = types[g.below(types.size())];
+    r.severity = static_cast<Severity>(g.below(5));
+    r.bucket = TimeBucket::Hour;
+    r.bucket_start = start - 86400 * 365 + static_cast<std::int64_t>(g.below(24 * 365)) * 3600;
+    r.count = 1 + g.below(30);
+    store.rollups.push_back(std::move(r));
+  }
+
   for (int k = 0; k < 300; ++k) {
     RiskIndicator r;
     const std::size_t w = g.below(workspaces.size());
@@ -153,7 +169,7 @@ quenvistrel_cli::CliState make_state(std::uint64_t events, std::uint64_t seed) {
     r.acknowledged = g.below(4) == 0;
     store.indicators.push_back(std::move(r));
   }
-  for (int k = 0; k < 40; ++k) {
+  for (std::uint64_t k = 0; k < shape.rules; ++k) {
     AlertRule rule;
     rule.rule_id = g.id<AlertRuleId>();
     rule.tenant_id = tenants[g.below(tenants.size())];
@@ -166,7 +182,7 @@ quenvistrel_cli::CliState make_state(std::uint64_t events, std::uint64_t seed) {
     rule.cooldown_buckets = static_cast<std::uint32_t>(g.below(4));
     state.rules.push_back(std::move(rule));
   }
-  for (int k = 0; k < 1000; ++k) {
+  for (std::uint64_t k = 0; k < shape.alerts && !state.rules.empty(); ++k) {
     const AlertRule& rule = state.rules[g.below(state.rules.size())];
     AlertEvent a;
     a.alert_id = g.id<AlertEventId>();
