@@ -50,9 +50,29 @@ std::string expected_text(const TypeOps& ops) {
   return std::string(ops.expected);
 }
 
+// Values echoed in our own type and range messages are cut to their first 64 bytes (at a
+// character boundary), so a huge value gives a message of normal size.
+std::string_view head_of(std::string_view text, bool& cut) {
+  constexpr std::size_t kShown = 64;
+  cut = text.size() > kShown;
+  if (!cut) return text;
+  std::size_t end = kShown;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+std::string shown(std::string_view text) {
+  bool cut = false;
+  std::string out(head_of(text, cut));
+  if (cut) out += "\u2026";
+  return out;
+}
+
 std::string quoted(std::string_view text) {
+  bool cut = false;
   std::string out;
-  append_json_string(out, text);
+  append_json_string(out, head_of(text, cut));
+  if (cut) out.insert(out.size() - 1, "\u2026");
   return out;
 }
 
@@ -177,14 +197,16 @@ class Handler {
     return ok;
   }
 
-  // Numbers arrive whole: the document is handed to the parser in one buffer.
+  // A number's text is needed only for messages; a number split across the chunks of a
+  // streamed read shows only its last part here, but any fault makes the reader go over the
+  // whole text again, where numbers arrive whole.
   bool on_number_part(boost::json::string_view, boost::json::error_code&) { return true; }
 
   bool on_int64(std::int64_t v, boost::json::string_view s, boost::json::error_code& ec) {
     const Slot slot = take_slot();
     if (slot.ops != nullptr) {
       const std::string_view text(s.data(), s.size());
-      if (slot.ops->from_int64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", text), -1);
+      if (slot.ops->from_int64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", shown(text)), -1);
       if (!slot.ops->from_int64(slot.target, v, text, message_)) return fail(ec, -1);
     }
     value_done();
@@ -195,7 +217,7 @@ class Handler {
     const Slot slot = take_slot();
     if (slot.ops != nullptr) {
       const std::string_view text(s.data(), s.size());
-      if (slot.ops->from_uint64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", text), -1);
+      if (slot.ops->from_uint64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", shown(text)), -1);
       if (!slot.ops->from_uint64(slot.target, v, text, message_)) return fail(ec, -1);
     }
     value_done();
@@ -206,7 +228,7 @@ class Handler {
     const Slot slot = take_slot();
     if (slot.ops != nullptr) {
       // No target holds a fraction.
-      return type_error(ec, *slot.ops, fmt::format("floating point `{}`", std::string_view(s.data(), s.size())), -1);
+      return type_error(ec, *slot.ops, fmt::format("floating point `{}`", shown(std::string_view(s.data(), s.size()))), -1);
     }
     value_done();
     return true;
@@ -402,7 +424,7 @@ std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops
 }
 
 std::string invalid_integer(std::string_view text, std::string_view expected) {
-  return fmt::format("invalid value: integer `{}`, expected {}", text, expected);
+  return fmt::format("invalid value: integer `{}`, expected {}", shown(text), expected);
 }
 
 }  // namespace quenvistrel_contracts::json

@@ -192,6 +192,18 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"{\"text\": \"\xed\xa0\x80\"}", "invalid UTF-8 in string at line 1 column 11"},
         ErrorCase{"{\"te\xf5xt\": 1}", "invalid UTF-8 in string at line 1 column 5"}));
 
+TEST(Reader, HugeValuesAreEchoedCutToTheirFirstBytes) {
+  const std::string digits(300, '7');
+  const std::string sixty_four(64, '7');
+  EXPECT_EQ(probe_error("{\"huge\": -" + digits + "}"),
+            "invalid type: floating point `-" + sixty_four.substr(1) + "\u2026`, expected u64 at line 1 column 310");
+  EXPECT_EQ(probe_error("{\"small\": " + digits + "1}"),
+            "invalid type: floating point `" + sixty_four + "\u2026`, expected u8 at line 1 column 311");
+  const std::string text(100, 'x');
+  EXPECT_EQ(probe_error("{\"huge\": \"" + text + "\"}"),
+            "invalid type: string \"" + std::string(64, 'x') + "\u2026\", expected u64 at line 1 column 111");
+}
+
 TEST(Reader, ReadsEveryCodec) {
   auto probe = qj::read_json<Probe>(R"({
     "text": "a\"b\\c\/d\u00e9\ud83d\ude00",
