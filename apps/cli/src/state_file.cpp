@@ -84,7 +84,7 @@ std::expected<Target, std::string> resolve_target(const std::string& path) {
   for (int hops = 0;; ++hops) {
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0) {
-      if (errno == ENOENT) return Target{current, false, 0};
+      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0};
       return system_error(errno);
     }
     if (!S_ISLNK(st.st_mode)) return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
