@@ -11,26 +11,19 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include <fmt/format.h>
 
+#include "mapped_file.hpp"
 #include "quencore_contracts/random.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
+#include "quenvistrel_aggregate/store_json.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
+#include "quenvistrel_contracts/json/stored_event.hpp"
 
 namespace quenvistrel_contracts::json {
-
-template <>
-struct RecordDecl<quenvistrel_aggregate::VistrelStore> {
-  using Store = quenvistrel_aggregate::VistrelStore;
-  static constexpr std::string_view name = "VistrelStore";
-  static constexpr auto fields = std::tuple{
-      field<&Store::events>("events"),
-      field<&Store::rollups>("rollups"),
-      field<&Store::indicators>("indicators"),
-  };
-};
 
 template <>
 struct RecordDecl<quenvistrel_cli::CliState> {
@@ -60,6 +53,8 @@ constexpr SaveCalls kRealCalls{
     .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
     .rename = [](const char* from, const char* to) { return ::rename(from, to); },
     .close = [](int fd) { return ::close(fd); },
+    .copy_file_range = [](int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
+                          unsigned flags) { return ::copy_file_range(from, from_offset, to, to_offset, size, flags); },
     .unlink = [](const char* path) { return ::unlink(path); },
 };
 
@@ -191,14 +186,37 @@ void remove_stale_temporaries(const std::string& folder, std::string_view base) 
   ::closedir(dir);
 }
 
+// The file the state's loaded events still point into, if any.
+const MappedFile* loaded_file(const CliState& state) {
+  return dynamic_cast<const MappedFile*>(state.store.events.owner().get());
+}
+
+// Copies `size` bytes at `offset` of `from` to the end of `to`. 0 or an errno; a source that
+// ends early (another program shrank it) is EIO.
+int copy_range(int from, off_t offset, int to, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = g_calls.copy_file_range(from, &offset, to, nullptr, size, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 // Renders the state straight into the file in chunks of about a MiB: one huge write makes the
 // kernel hold back the writer until most of it has reached the disk, and a buffer the size
-// of the file would cost as much memory again. 0 or the errno of the failed write.
+// of the file would cost as much memory again. Long runs of events that are still the loaded
+// file's bytes are copied from its descriptor inside the kernel instead. 0 or the errno of the
+// failed write.
 int write_rendered(int fd, const CliState& state) {
   struct Sink {
     int fd;
+    const MappedFile* source;
     int error = 0;
-  } sink{fd};
+  } sink{fd, loaded_file(state)};
   std::string buffer;
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   buffer.reserve(kChunk + 64 * 1024);
@@ -206,6 +224,14 @@ int write_rendered(int fd, const CliState& state) {
       buffer,
       [](void* context, std::string_view bytes) {
         auto* s = static_cast<Sink*>(context);
+        if (s->source != nullptr && s->source->holds(bytes)) {
+          const auto offset = static_cast<off_t>(bytes.data() - s->source->bytes().data());
+          s->error = copy_range(s->source->fd(), offset, s->fd, bytes.size());
+          // Some file systems cannot copy between these files: write the mapped bytes.
+          if (s->error != EXDEV && s->error != EINVAL && s->error != ENOSYS && s->error != EOPNOTSUPP) {
+            return s->error == 0;
+          }
+        }
         s->error = write_all(s->fd, bytes);
         return s->error == 0;
       },
@@ -232,6 +258,10 @@ std::expected<void, std::string> replace_file(const Target& target, const CliSta
     const IgnoreFileSizeSignal guard;
     error = write_rendered(fd, state);
   }
+  // Bytes copied from the loaded file are only the state's if nobody changed that file since.
+  const MappedFile* source = loaded_file(state);
+  const bool stale = error == 0 && source != nullptr && (source->damaged() || !source->unchanged());
+  if (stale) error = ESTALE;
   if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
   if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
   // A failed close can be the first report of a failed write-back.
@@ -239,6 +269,7 @@ std::expected<void, std::string> replace_file(const Target& target, const CliSta
   if (error == 0 && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
   if (error != 0) {
     g_calls.unlink(temp.c_str());
+    if (stale) return std::unexpected(std::string("the state file was changed by another program while in use"));
     return system_error(error);
   }
 
@@ -269,6 +300,68 @@ std::string render_state(const CliState& state) {
 
 std::expected<CliState, std::string> parse_state(std::string_view text) { return json::read_json<CliState>(text); }
 
+namespace {
+
+// A file in the layout the tool writes is read without the JSON reader's per-value work: its
+// events are recognised byte by byte and kept as the mapped bytes they are, and only the rest
+// (rollups, indicators, rules, alerts) goes through the reader, which must then write back
+// exactly as it stands. Anything else gives nothing, and the caller reads the whole file with
+// the reader, whose errors name the fault and its position.
+std::optional<CliState> read_own_layout(const std::shared_ptr<MappedFile>& file) {
+  const std::string_view text = file->bytes();
+  constexpr std::string_view kHead = "{\n  \"store\": {\n    \"events\": [";
+  if (!text.starts_with(kHead) || text.substr(kHead.size()).starts_with("]")) return std::nullopt;
+
+  quenvistrel_aggregate::EventLog events;
+  std::size_t pos = kHead.size();
+  constexpr std::string_view kFirst = "\n      ";
+  constexpr std::string_view kEnd = "\n    ]";
+  static_assert(json::kStoredEventSeparator.substr(1) == kFirst);
+  while (true) {
+    const bool first = events.empty();
+    if (!first && text.substr(pos).starts_with(kEnd)) break;
+    const std::string_view lead = first ? kFirst : json::kStoredEventSeparator;
+    if (!text.substr(pos).starts_with(lead)) return std::nullopt;
+    pos += lead.size();
+    std::int64_t occurred = 0;
+    const std::size_t end = json::recognize_stored_event(text, pos, occurred);
+    if (end == std::string_view::npos) return std::nullopt;
+    events.append_encoded(text.substr(pos, end - pos), occurred, !first);
+    pos = end;
+  }
+
+  // The rest, read as the same document with an empty event list.
+  std::string rest;
+  rest.reserve(kHead.size() + text.size() - pos);
+  rest += kHead;
+  rest.append(text.substr(pos + kEnd.size() - 1));
+  auto state = json::read_json<CliState>(rest);
+  if (!state) return std::nullopt;
+  struct Compare {
+    std::string_view expected;
+    std::size_t at = 0;
+  } compare{rest};
+  std::string buffer;
+  json::PrettyWriter writer(
+      buffer,
+      [](void* context, std::string_view bytes) {
+        auto* c = static_cast<Compare*>(context);
+        if (c->expected.substr(c->at, bytes.size()) != bytes) return false;
+        c->at += bytes.size();
+        return true;
+      },
+      &compare, std::size_t{1} << 20);
+  json::Codec<CliState>::write(writer, *state);
+  writer.drain();
+  if (compare.at != rest.size() || writer.failed()) return std::nullopt;
+
+  state->store.events = std::move(events);
+  state->store.events.keep_alive(file);
+  return std::move(*state);
+}
+
+}  // namespace
+
 std::expected<CliState, std::string> load_state(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -277,7 +370,26 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
     if (errno == ENOENT || errno == ENOTDIR) return CliState{};
     return system_error(errno);
   }
-  return json::read_json_file<CliState>(path);
+  if (!S_ISREG(st.st_mode)) return json::read_json_file<CliState>(path);
+
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return system_error(errno);
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    ::close(fd);
+    return json::read_json_file<CliState>(path);
+  }
+  auto file = MappedFile::map(fd, opened);
+  if (!file) return std::unexpected(std::move(file.error()));
+
+  std::optional<CliState> state = read_own_layout(*file);
+  if (!state) {
+    auto read = json::read_json<CliState>((*file)->bytes());
+    if (!read) return std::unexpected(std::move(read.error()));
+    state = std::move(*read);
+  }
+  if ((*file)->damaged()) return std::unexpected(std::string("the state file shrank while it was read"));
+  return std::move(*state);
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {

@@ -67,6 +67,8 @@ struct SaveCalls {
   int (*fchmod)(int fd, mode_t mode);
   int (*rename)(const char* from, const char* to);
   int (*close)(int fd);
+  ssize_t (*copy_file_range)(int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
+                             unsigned flags);
   int (*unlink)(const char* path);
 };
 // The calls in use, initially the real ones.

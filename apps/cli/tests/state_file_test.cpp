@@ -53,9 +53,10 @@ CliState sample_state() {
   e.occurred_at = *Timestamp::from_str("2024-06-01T10:02:00Z");
   e.received_at = Timestamp::now();
   e.safe_metadata = {{"region", "eu\nwest"}, {"city", "K\xc3\xb6ln"}};
-  s.store.events = {e, e};
-  s.store.events[1].event_id = EventId::generate();
-  s.store.events[1].safe_metadata.clear();
+  VistrelEvent bare = e;
+  bare.event_id = EventId::generate();
+  bare.safe_metadata.clear();
+  s.store.events = {e, bare};
 
   VistrelRollup r;
   r.rollup_id = RollupId::generate();

@@ -175,7 +175,7 @@ void VistrelStore::ingest(VistrelEvent event, TimeBucket bucket) {
     rollup_index_.indexed = rollups.size();
     rollup_index_.last_indexed_id = rollups.back().rollup_id;
   }
-  events.push_back(std::move(event));
+  events.push_back(event);
 }
 
 std::vector<const VistrelRollup*> VistrelStore::rollups_for(const TenantId& tenant) const {
@@ -265,8 +265,7 @@ std::uint64_t VistrelStore::apply_retention(std::int64_t window_seconds, const T
     // Past the range's end: a far-back cutoff keeps everything, a far-ahead one keeps nothing.
     cutoff = window_seconds > 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
   }
-  const auto removed = std::erase_if(events, [cutoff](const VistrelEvent& e) { return e.occurred_at.unix_seconds() < cutoff; });
-  return static_cast<std::uint64_t>(removed);
+  return static_cast<std::uint64_t>(events.erase_occurred_before(cutoff));
 }
 
 }  // namespace quenvistrel_aggregate

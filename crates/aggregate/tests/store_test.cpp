@@ -395,7 +395,7 @@ TEST(Retention, StrictCutoffOnOccurredAt) {
     const VistrelStore before = store;
     const auto removed = store.apply_retention(VistrelStore::retention_window_seconds(row.days), at(row.now));
 
-    std::vector<VistrelEvent> expected;
+    EventLog expected;
     for (std::size_t i = 0; i < row.kept.size(); ++i) {
       if (row.kept[i]) expected.push_back(before.events[i]);
     }

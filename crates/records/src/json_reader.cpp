@@ -294,7 +294,11 @@ class Handler {
   void value_done() {
     if (depth_ == 0) return;
     Frame& f = top();
-    if (f.kind == FrameKind::Map) f.ops->commit(f.target, f.key, f.scratch);
+    if (f.kind == FrameKind::Map) {
+      f.ops->commit(f.target, f.key, f.scratch);
+    } else if (f.kind == FrameKind::Sequence && f.ops->element_done != nullptr) {
+      f.ops->element_done(f.target);
+    }
   }
 
   bool record_key(Frame& f, std::string_view key, boost::json::error_code& ec) {

@@ -182,34 +182,6 @@ std::optional<Fault> read_hex4(std::string_view text, std::size_t at, unsigned& 
   return std::nullopt;
 }
 
-// Length of the well-formed UTF-8 sequence at `i` (shortest form, no surrogates, at most
-// U+10FFFF); 0 when malformed; npos when the text ends inside it.
-std::size_t utf8_sequence(std::string_view text, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(text[i]);
-  std::size_t len = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  for (std::size_t k = 1; k < len; ++k) {
-    if (i + k >= text.size()) return npos;
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
-  }
-  return len;
-}
-
 // The first fault of the string (or key) opened at `open`.
 std::optional<Fault> check_string(std::string_view text, std::size_t open) {
   const auto at = [](std::size_t k) { return static_cast<std::ptrdiff_t>(k); };
@@ -323,6 +295,34 @@ Fault locate(std::string_view text, std::size_t offset, boost::json::error_code 
 }
 
 }  // namespace
+
+// Length of the well-formed UTF-8 sequence at `i` (shortest form, no surrogates, at most
+// U+10FFFF); 0 when malformed; npos when the text ends inside it.
+std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  std::size_t len = 0;
+  unsigned char lo = 0x80;
+  unsigned char hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  for (std::size_t k = 1; k < len; ++k) {
+    if (i + k >= text.size()) return npos;
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
+  }
+  return len;
+}
 
 std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index) {
   std::size_t line = 1;

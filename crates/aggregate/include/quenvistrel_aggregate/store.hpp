@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "quenvistrel_aggregate/event_log.hpp"
 #include "quenvistrel_contracts/records.hpp"
 
 namespace quenvistrel_aggregate {
@@ -17,7 +18,7 @@ using quenvistrel_contracts::VistrelRollup;
 // order derivation left them. Lists are never sorted; lookups give first-match results.
 class VistrelStore {
  public:
-  std::vector<VistrelEvent> events;
+  EventLog events;
   std::vector<VistrelRollup> rollups;
   std::vector<RiskIndicator> indicators;
 

@@ -21,6 +21,8 @@ class PrettyWriter {
   using Drain = bool (*)(void* context, std::string_view bytes);
 
   explicit PrettyWriter(std::string& out) : out_(out) {}
+  // A writer whose values sit `depth` levels deep, as parts of a larger document.
+  PrettyWriter(std::string& out, std::size_t depth) : out_(out), depth_(depth) {}
   PrettyWriter(std::string& out, Drain drain, void* context, std::size_t chunk_bytes)
       : out_(out), drain_(drain), context_(context), chunk_bytes_(chunk_bytes) {}
 
@@ -53,7 +55,21 @@ class PrettyWriter {
     if (drain_ != nullptr) out_.clear();
   }
 
+  // Text already in this layout, such as stored events. A drained writer hands a long run
+  // to the drain as it is, which can then write it without copying it through the buffer.
+  void verbatim(std::string_view bytes) {
+    constexpr std::size_t kDirect = std::size_t{64} << 10;
+    if (drain_ != nullptr && bytes.size() >= kDirect) {
+      drain();
+      if (!failed_) failed_ = !drain_(context_, bytes);
+      return;
+    }
+    out_ += bytes;
+  }
+
   void string(std::string_view text) { append_json_string(out_, text); }
+  // Whether a drain refused its bytes.
+  [[nodiscard]] bool failed() const { return failed_; }
   void boolean(bool value) { out_ += value ? std::string_view("true") : std::string_view("false"); }
   template <std::integral I>
   void integer(I value) {

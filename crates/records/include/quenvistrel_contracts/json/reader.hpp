@@ -60,8 +60,10 @@ struct TypeOps {
   const RecordOps* record = nullptr;
   // Sequence element or map value.
   const TypeOps* element = nullptr;
-  // Sequence: appends a default element and returns it.
+  // Sequence: appends a default element and returns it; then, if set, is told once the
+  // element has been read whole (a sequence that keeps its elements in another form).
   void* (*push)(void* sequence) = nullptr;
+  void (*element_done)(void* sequence) = nullptr;
   // Map: prepares a fresh value in the scratch and returns it; then inserts it under `key`.
   void* (*value_slot)(MapScratch& scratch) = nullptr;
   void (*commit)(void* map, std::string& key, MapScratch& scratch) = nullptr;

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "quenvistrel_contracts/records.hpp"
+
+// Events as the state file holds them. The engine never looks inside a stored event but for
+// its occurred_at, so events are kept as the exact bytes the state file's writer gives them:
+// written once, copied by saves, decoded only where a typed record is really needed.
+namespace quenvistrel_contracts::json {
+
+// The nesting depth of an event in the state file (file, store, event list), which fixes the
+// indentation of its text.
+inline constexpr std::size_t kStoredEventDepth = 3;
+// What the writer puts between two events of the list.
+inline constexpr std::string_view kStoredEventSeparator = ",\n      ";
+
+// Appends the event's text, from its "{" to its "}", as the state file's writer writes it
+// inside the store's event list.
+void encode_stored_event(std::string& out, const VistrelEvent& event);
+
+// The typed event of an encoded one (any JSON text of a VistrelEvent is read).
+[[nodiscard]] std::expected<VistrelEvent, std::string> decode_stored_event(std::string_view text);
+
+// The end (one past its "}") of the event whose "{" is at text[start] when its bytes are
+// exactly what encode_stored_event writes for some event, so that the JSON reader reads it
+// and writing the result again gives the same bytes; npos for anything else, which a caller
+// then hands to the JSON reader. On success `occurred_seconds` holds the event's occurred_at
+// in Unix seconds.
+[[nodiscard]] std::size_t recognize_stored_event(std::string_view text, std::size_t start,
+                                                 std::int64_t& occurred_seconds);
+
+}  // namespace quenvistrel_contracts::json

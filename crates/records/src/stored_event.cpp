@@ -1,0 +1,286 @@
+#include "quenvistrel_contracts/json/stored_event.hpp"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+#include "json_syntax.hpp"
+#include "quenvistrel_contracts/json/records.hpp"
+
+namespace quenvistrel_contracts::json {
+
+void encode_stored_event(std::string& out, const VistrelEvent& event) {
+  PrettyWriter writer(out, kStoredEventDepth);
+  Codec<VistrelEvent>::write(writer, event);
+}
+
+std::expected<VistrelEvent, std::string> decode_stored_event(std::string_view text) {
+  return read_json<VistrelEvent>(text);
+}
+
+// The recogniser accepts only the writer's own spelling of each value, the one text that
+// reading and writing again reproduces: lower-case hyphenated UUIDs, timestamps in UTC with
+// the shortest fraction, integers without sign or leading zeros, strings with exactly the
+// escapes the writer uses, metadata keys in ascending order. Anything else is left to the
+// JSON reader, which is slower but reads every form and names every fault.
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+template <std::size_t N>
+bool same_bytes(const char* a, const char* b) {
+  if constexpr (N < 8) {
+    return std::memcmp(a, b, N) == 0;
+  } else {
+    // Whole words, the last one overlapping its predecessor.
+    std::uint64_t diff = 0;
+    for (std::size_t i = 0; i + 8 <= N; i += 8) {
+      std::uint64_t x = 0;
+      std::uint64_t y = 0;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      diff |= x ^ y;
+    }
+    if constexpr (N % 8 != 0) {
+      std::uint64_t x = 0;
+      std::uint64_t y = 0;
+      std::memcpy(&x, a + N - 8, 8);
+      std::memcpy(&y, b + N - 8, 8);
+      diff |= x ^ y;
+    }
+    return diff == 0;
+  }
+}
+
+class Scanner {
+ public:
+  Scanner(std::string_view text, std::size_t at) : p_(text.data() + at), end_(text.data() + text.size()) {}
+
+  [[nodiscard]] std::size_t left() const { return static_cast<std::size_t>(end_ - p_); }
+  [[nodiscard]] const char* here() const { return p_; }
+
+  // The size is a constant, so the comparison unrolls into a few 8-byte loads.
+  template <std::size_t N>
+  bool literal(const char (&expected)[N]) {
+    constexpr std::size_t size = N - 1;
+    if (left() < size || !same_bytes<size>(p_, expected)) return false;
+    p_ += size;
+    return true;
+  }
+
+  // A u16 as the writer writes it, then `next`.
+  bool small_unsigned(char next) {
+    unsigned value = 0;
+    const char* const start = p_;
+    while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+      value = value * 10 + static_cast<unsigned>(*p_ - '0');
+      ++p_;
+      if (p_ - start > 5) return false;
+    }
+    const auto digits = p_ - start;
+    if (digits == 0 || (digits > 1 && *start == '0') || value > 0xFFFF) return false;
+    return p_ < end_ && *p_++ == next;
+  }
+
+  // The 36 characters of a lower-case hyphenated UUID and the closing quote.
+  bool uuid() {
+    if (left() < 37) return false;
+    static constexpr std::array<bool, 256> kHex = [] {
+      std::array<bool, 256> table{};
+      for (char c : std::string_view("0123456789abcdef")) table[static_cast<unsigned char>(c)] = true;
+      return table;
+    }();
+    const auto* u = reinterpret_cast<const unsigned char*>(p_);
+    bool ok = u[8] == '-' && u[13] == '-' && u[18] == '-' && u[23] == '-' && u[36] == '"';
+    for (const std::size_t i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14, 15, 16, 17, 19, 20, 21, 22, 24, 25, 26,
+                                27, 28, 29, 30, 31, 32, 33, 34, 35}) {
+      ok &= kHex[u[i]];
+    }
+    if (!ok) return false;
+    p_ += 37;
+    return true;
+  }
+
+  // A valid product slug and the closing quote.
+  bool slug() {
+    const char* const start = p_;
+    char previous = '-';  // a leading hyphen counts as following one
+    while (p_ < end_ && *p_ != '"') {
+      const char c = *p_;
+      if (c == '-') {
+        if (previous == '-') return false;
+      } else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
+        return false;
+      }
+      previous = c;
+      ++p_;
+    }
+    const auto size = p_ - start;
+    if (p_ == end_ || size == 0 || size > 64 || previous == '-') return false;
+    ++p_;
+    return true;
+  }
+
+  bool severity() {
+    return literal("high\"") || literal("low\"") || literal("medium\"") || literal("info\"") ||
+           literal("critical\"");
+  }
+
+  // A string's content as append_json_string writes it, and its closing quote. `escaped`
+  // tells whether it held an escape.
+  bool string(bool& escaped) {
+    // Eight plain bytes at a time: none below 0x20, none with the high bit, no quote, no
+    // backslash.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    while (left() >= 8) {
+      std::uint64_t v = 0;
+      std::memcpy(&v, p_, 8);
+      const std::uint64_t special = (v & kHigh) | has_zero(v ^ (kOnes * '"')) | has_zero(v ^ (kOnes * '\\')) |
+                                    ((v - kOnes * 0x20) & ~v & kHigh);
+      if (special != 0) break;
+      p_ += 8;
+    }
+    while (p_ < end_) {
+      const auto c = static_cast<unsigned char>(*p_);
+      if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+        ++p_;
+      } else if (c == '"') {
+        ++p_;
+        return true;
+      } else if (c == '\\') {
+        escaped = true;
+        if (!escape()) return false;
+      } else if (c < 0x20) {
+        return false;
+      } else {
+        const std::size_t len = utf8_sequence(std::string_view(p_, left()), 0);
+        if (len == 0 || len == npos) return false;
+        p_ += len;
+      }
+    }
+    return false;
+  }
+
+  // A timestamp as Timestamp::append_rfc3339 writes it and the closing quote; its Unix seconds.
+  bool timestamp(std::int64_t& seconds) {
+    if (left() < 21) return false;
+    const char* t = p_;
+    constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd";
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+      if (kShape[i] == 'd' ? !(t[i] >= '0' && t[i] <= '9') : t[i] != kShape[i]) return false;
+    }
+    const auto two = [t](std::size_t i) { return static_cast<unsigned>((t[i] - '0') * 10 + (t[i + 1] - '0')); };
+    const int year = static_cast<int>(two(0) * 100 + two(2));
+    const unsigned month = two(5);
+    const unsigned day = two(8);
+    const unsigned hour = two(11);
+    const unsigned minute = two(14);
+    const unsigned second = two(17);
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    // Events of one file mostly share a few dates: the last one's day number is kept.
+    if (std::memcmp(t, last_date_, 10) != 0) {
+      const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                                             std::chrono::day{day}};
+      if (!date.ok()) return false;
+      last_days_ = std::chrono::sys_days{date}.time_since_epoch().count();
+      std::memcpy(last_date_, t, 10);
+    }
+    p_ += kShape.size();
+    if (*p_ == '.') {
+      ++p_;
+      const char* const digits = p_;
+      while (p_ < end_ && *p_ >= '0' && *p_ <= '9') ++p_;
+      const auto n = p_ - digits;
+      if (n == 0 || n > 9 || p_[-1] == '0') return false;  // the writer drops trailing zeros
+    }
+    if (!literal("Z\"")) return false;
+    seconds = last_days_ * std::int64_t{86400} +
+              static_cast<std::int64_t>(hour * 3600 + minute * 60 + second);
+    return true;
+  }
+
+ private:
+  bool escape() {
+    if (left() < 2) return false;
+    switch (p_[1]) {
+      case '"':
+      case '\\':
+      case 'b':
+      case 't':
+      case 'n':
+      case 'f':
+      case 'r':
+        p_ += 2;
+        return true;
+      case 'u': {
+        // \u00xx, lower case, for the controls that have no short form.
+        if (left() < 6 || p_[2] != '0' || p_[3] != '0' || (p_[4] != '0' && p_[4] != '1')) return false;
+        const char low = p_[5];
+        unsigned value = static_cast<unsigned>(p_[4] - '0') * 16;
+        if (low >= '0' && low <= '9') {
+          value += static_cast<unsigned>(low - '0');
+        } else if (low >= 'a' && low <= 'f') {
+          value += static_cast<unsigned>(low - 'a' + 10);
+        } else {
+          return false;
+        }
+        if (value == '\b' || value == '\t' || value == '\n' || value == '\f' || value == '\r') return false;
+        p_ += 6;
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+  const char* p_;
+  const char* end_;
+  char last_date_[10] = {};  // never a valid date until one was read
+  std::int64_t last_days_ = 0;
+};
+
+}  // namespace
+
+std::size_t recognize_stored_event(std::string_view text, std::size_t start, std::int64_t& occurred_seconds) {
+  Scanner s(text, start);
+  bool escaped = false;
+  std::int64_t received = 0;
+  const bool head = s.literal("{\n        \"contract_version\": ") && s.small_unsigned(',') &&
+                    s.literal("\n        \"event_id\": \"") && s.uuid() &&          //
+                    s.literal(",\n        \"tenant_id\": \"") && s.uuid() &&        //
+                    s.literal(",\n        \"workspace_id\": \"") && s.uuid() &&     //
+                    s.literal(",\n        \"product_id\": \"") && s.slug() &&       //
+                    s.literal(",\n        \"event_type\": \"") && s.string(escaped) &&
+                    s.literal(",\n        \"severity\": \"") && s.severity() &&     //
+                    s.literal(",\n        \"status\": \"") && s.string(escaped) &&  //
+                    s.literal(",\n        \"subject_kind\": \"") && s.string(escaped) &&
+                    s.literal(",\n        \"subject_id\": \"") && s.string(escaped) &&
+                    s.literal(",\n        \"occurred_at\": \"") && s.timestamp(occurred_seconds) &&
+                    s.literal(",\n        \"received_at\": \"") && s.timestamp(received) &&
+                    s.literal(",\n        \"safe_metadata\": {");
+  if (!head) return npos;
+  if (!s.literal("}")) {
+    // Keys must rise strictly, as the writer's ordered map gives them. Keys with escapes are
+    // left to the reader rather than compared in their decoded form.
+    std::string_view previous;
+    bool first = true;
+    do {
+      if (!(first ? s.literal("\n          \"") : s.literal(",\n          \""))) return npos;
+      const char* const key = s.here();
+      bool key_escaped = false;
+      if (!s.string(key_escaped) || key_escaped) return npos;
+      const std::string_view name(key, static_cast<std::size_t>(s.here() - key - 1));
+      if (!first && !(previous < name)) return npos;
+      previous = name;
+      first = false;
+      if (!s.literal(": \"") || !s.string(escaped)) return npos;
+    } while (!s.literal("\n        }"));
+  }
+  if (!s.literal("\n      }")) return npos;
+  return static_cast<std::size_t>(s.here() - text.data());
+}
+
+}  // namespace quenvistrel_contracts::json
