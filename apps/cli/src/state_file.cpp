@@ -260,8 +260,8 @@ std::expected<void, std::string> replace_file(const Target& target, const CliSta
   }
   // Bytes copied from the loaded file are only the state's if nobody changed that file since.
   const MappedFile* source = loaded_file(state);
-  const bool stale = error == 0 && source != nullptr && (source->damaged() || !source->unchanged());
-  if (stale) error = ESTALE;
+  const bool stale = source != nullptr && (source->damaged() || !source->unchanged());
+  if (stale && error == 0) error = ESTALE;
   if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
   if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
   // A failed close can be the first report of a failed write-back.
@@ -300,15 +300,10 @@ std::string render_state(const CliState& state) {
 
 std::expected<CliState, std::string> parse_state(std::string_view text) { return json::read_json<CliState>(text); }
 
-namespace {
-
-// A file in the layout the tool writes is read without the JSON reader's per-value work: its
-// events are recognised byte by byte and kept as the mapped bytes they are, and only the rest
-// (rollups, indicators, rules, alerts) goes through the reader, which must then write back
-// exactly as it stands. Anything else gives nothing, and the caller reads the whole file with
-// the reader, whose errors name the fault and its position.
-std::optional<CliState> read_own_layout(const std::shared_ptr<MappedFile>& file) {
-  const std::string_view text = file->bytes();
+// The events are recognised byte by byte and kept as the bytes they are; only the rest
+// (rollups, indicators, rules, alerts) goes through the JSON reader, and must then write back
+// exactly as it stands.
+std::optional<CliState> recognize_state(std::string_view text) {
   constexpr std::string_view kHead = "{\n  \"store\": {\n    \"events\": [";
   if (!text.starts_with(kHead) || text.substr(kHead.size()).starts_with("]")) return std::nullopt;
 
@@ -356,11 +351,8 @@ std::optional<CliState> read_own_layout(const std::shared_ptr<MappedFile>& file)
   if (compare.at != rest.size() || writer.failed()) return std::nullopt;
 
   state->store.events = std::move(events);
-  state->store.events.keep_alive(file);
   return std::move(*state);
 }
-
-}  // namespace
 
 std::expected<CliState, std::string> load_state(const std::string& path) {
   struct stat st {};
@@ -382,14 +374,21 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
   auto file = MappedFile::map(fd, opened);
   if (!file) return std::unexpected(std::move(file.error()));
 
-  std::optional<CliState> state = read_own_layout(*file);
-  if (!state) {
-    auto read = json::read_json<CliState>((*file)->bytes());
-    if (!read) return std::unexpected(std::move(read.error()));
-    state = std::move(*read);
+  const MappedFile& mapped = **file;
+  const auto checked = [&mapped](CliState state) -> std::expected<CliState, std::string> {
+    if (mapped.damaged()) return std::unexpected(std::string("the state file shrank while it was read"));
+    return state;
+  };
+  if (std::optional<CliState> state = recognize_state(mapped.bytes())) {
+    state->store.events.keep_alive(*file);
+    return checked(std::move(*state));
   }
-  if ((*file)->damaged()) return std::unexpected(std::string("the state file shrank while it was read"));
-  return std::move(*state);
+  // Any other layout goes through the JSON reader, which names the first fault and stops
+  // there, so a broken file costs as much as the part before its fault.
+  auto read = json::read_json<CliState>(mapped.bytes());
+  if (!read) return std::unexpected(std::move(read.error()));
+  CliState state = std::move(*read);
+  return checked(std::move(state));
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {

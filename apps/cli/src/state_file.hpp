@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,6 +59,11 @@ class StateLock {
 // the parse of one (errors end in " at line {line} column {column}").
 [[nodiscard]] std::string render_state(const CliState& state);
 [[nodiscard]] std::expected<CliState, std::string> parse_state(std::string_view text);
+// The state of a text in exactly the layout render_state writes, read without the JSON
+// reader's work per value: what parse_state would give, and render_state gives the text back.
+// Empty for any other text, which is then for parse_state to read or refuse. The events point
+// into `text`, which must outlive them.
+[[nodiscard]] std::optional<CliState> recognize_state(std::string_view text);
 
 // The system calls save_state makes, replaceable so that tests can make any step fail.
 struct SaveCalls {

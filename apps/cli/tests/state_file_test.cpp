@@ -392,3 +392,115 @@ TEST_F(StateFile, LargeStateIsWrittenInChunksThatAddUpToTheDocument) {
 }
 
 }  // namespace
+
+namespace {
+
+// A state of `count` events in the tool's own layout, written by the tool.
+CliState many_events(std::size_t count) {
+  CliState state = sample_state();
+  const VistrelEvent model = state.store.events[0];
+  state.store.events = {};
+  for (std::size_t i = 0; i < count; ++i) {
+    VistrelEvent e = model;
+    e.event_id = EventId::generate();
+    e.subject_id = "u-" + std::to_string(i);
+    e.occurred_at = *Timestamp::from_unix(1717236000 + static_cast<std::int64_t>(i) * 3600, 0);
+    state.store.events.push_back(e);
+  }
+  return state;
+}
+
+TEST_F(StateFile, OwnLayoutIsRecognisedAndAnyOtherIsReadAlike) {
+  const CliState state = many_events(3);
+  const std::string text = render_state(state);
+  auto recognized = recognize_state(text);
+  ASSERT_TRUE(recognized);
+  EXPECT_EQ(*recognized, state);
+  EXPECT_EQ(render_state(*recognized), text);
+
+  // The same document with other spacing, a different spelling of one value or an extra key
+  // is the reader's, and reads as the same state where it means the same.
+  std::string spaced = text;
+  spaced.insert(spaced.find("\"rules\""), " ");
+  std::string upper = text;
+  const std::string tenant = "00000000-0000-4000-8000-000000000001";
+  upper.replace(upper.find(tenant), tenant.size(), "00000000-0000-4000-8000-00000000000A");
+  std::string extra = text;
+  extra.insert(extra.find("\"rules\""), "\"note\": 1,\n  ");
+  for (const std::string& other : {spaced, extra}) {
+    EXPECT_FALSE(recognize_state(other));
+    put(path_, other);
+    auto loaded = load_state(path_);
+    ASSERT_TRUE(loaded) << loaded.error();
+    EXPECT_EQ(*loaded, state);
+  }
+  EXPECT_FALSE(recognize_state(upper));
+  EXPECT_FALSE(recognize_state(text + " "));
+  EXPECT_FALSE(recognize_state(text.substr(0, text.size() - 1)));
+  EXPECT_FALSE(recognize_state(render_state(CliState{})));  // nothing to gain: the reader's
+}
+
+TEST_F(StateFile, SavesOfALoadedStateMatchTheTypedRendering) {
+  // Big enough that the kept runs are copied between the files rather than written.
+  const CliState state = many_events(600);
+  ASSERT_TRUE(save_state(path_, state));
+  const std::int64_t window = 0;
+  for (const bool every_other : {false, true}) {
+    auto loaded = load_state(path_);
+    ASSERT_TRUE(loaded) << loaded.error();
+    auto typed = parse_state(get(path_));
+    ASSERT_TRUE(typed);
+    if (every_other) {
+      // Occurred hours alternate around a cutoff: every other event goes.
+      CliState alternating = state;
+      alternating.store.events = {};
+      for (std::size_t i = 0; i < state.store.events.size(); ++i) {
+        VistrelEvent e = state.store.events[i];
+        e.occurred_at = *Timestamp::from_unix(i % 2 == 0 ? 1000 : 4'000'000'000, 0);
+        alternating.store.events.push_back(e);
+      }
+      ASSERT_TRUE(save_state(path_, alternating));
+      loaded = load_state(path_);
+      typed = parse_state(get(path_));
+      ASSERT_TRUE(loaded && typed);
+      const auto now = *Timestamp::from_unix(2'000'000'000, 0);
+      EXPECT_EQ(loaded->store.apply_retention(window, now), 300u);
+      EXPECT_EQ(typed->store.apply_retention(window, now), 300u);
+    }
+    loaded->store.events.push_back(state.store.events[0]);
+    typed->store.events.push_back(state.store.events[0]);
+    ASSERT_TRUE(save_state(path_, *loaded));
+    EXPECT_EQ(get(path_), render_state(*typed));
+  }
+}
+
+TEST_F(StateFile, ASourceChangedOrShrunkBehindTheLoadIsNotCopied) {
+  ASSERT_TRUE(save_state(path_, many_events(400)));
+  const std::string original = get(path_);
+  const std::string other = dir_ + "/other.json";
+
+  // Rewritten in place, same size: the bytes a save would copy are no longer the state's.
+  auto loaded = load_state(path_);
+  ASSERT_TRUE(loaded);
+  std::string changed = original;
+  changed[changed.find("u-17")] = 'v';
+  put(path_, changed);
+  auto saved = save_state(other, *loaded);
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "the state file was changed by another program while in use");
+  EXPECT_EQ(get(other), "(absent)");
+
+  // Cut to half while mapped: reading the lost pages must not kill the process.
+  put(path_, original);
+  loaded = load_state(path_);
+  ASSERT_TRUE(loaded);
+  ASSERT_EQ(::truncate(path_.c_str(), static_cast<off_t>(original.size() / 2)), 0);
+  const std::string_view lost = loaded->store.events.text(loaded->store.events.size() - 1);
+  EXPECT_EQ(lost.find_first_not_of('\0'), std::string_view::npos) << "a lost page reads as zeros";
+  saved = save_state(other, *loaded);
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "the state file was changed by another program while in use");
+  EXPECT_EQ(entries(), std::vector<std::string>{"state.json"});
+}
+
+}  // namespace

@@ -14,9 +14,10 @@ namespace quenvistrel_contracts::json {
 template <>
 struct Codec<quenvistrel_aggregate::EventLog> {
   using Log = quenvistrel_aggregate::EventLog;
-  // Each event is read whole into one reused record and then encoded into the log.
+  // Each event is read whole into one reused record and then encoded into the log. Every
+  // field is required, so each is overwritten (reusing its storage); only the map collects.
   static void* push(void*) {
-    scratch() = VistrelEvent{};
+    scratch().safe_metadata.clear();
     return &scratch();
   }
   static void element_done(void* log) { static_cast<Log*>(log)->push_back(scratch()); }

@@ -1,0 +1,23 @@
+// The quick reading of the tool's own state layout against the JSON reader. Property: when
+// recognize_state accepts a text, parse_state accepts it too and gives the same state, and
+// rendering that state gives back the text byte for byte. (A text it refuses is no fault: the
+// JSON reader then reads it.)
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.hpp"
+#include "state_file.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input = quen_fuzz::as_text(data, size);
+  const auto recognized = quenvistrel_cli::recognize_state(input);
+  if (!recognized) return 0;
+  const auto parsed = quenvistrel_cli::parse_state(input);
+  QUEN_FUZZ_CHECK(parsed.has_value(), parsed ? std::string(input) : parsed.error());
+  QUEN_FUZZ_CHECK(*parsed == *recognized, input);
+  QUEN_FUZZ_CHECK(quenvistrel_cli::render_state(*recognized) == input, input);
+  QUEN_FUZZ_CHECK(quenvistrel_cli::render_state(*parsed) == input, input);
+  return 0;
+}
