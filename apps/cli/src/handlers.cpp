@@ -15,6 +15,7 @@
 #include "quenvistrel_classify/raw_records.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 #include "report.hpp"
+#include "state_file.hpp"
 
 namespace quenvistrel_cli {
 
@@ -32,40 +33,27 @@ using quenvistrel_contracts::Severity;
 using quenvistrel_contracts::TimeBucket;
 using quenvistrel_contracts::VistrelEvent;
 
-struct Fixtures {
-  SourceSchema schema;
-  std::vector<RawEvent> events;
-};
-
-// The schema is read first, so that it is the one reported when both files are broken.
-std::expected<Fixtures, std::string> read_fixtures(const std::string& schema_path, const std::string& events_path) {
-  auto schema = quenvistrel_classify::read_source_schema(schema_path);
-  if (!schema) return std::unexpected(std::move(schema.error()));
-  auto events = quenvistrel_classify::read_raw_events(events_path);
-  if (!events) return std::unexpected(std::move(events.error()));
-  return Fixtures{std::move(*schema), std::move(*events)};
-}
-
 }  // namespace
 
 HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
-  auto fixtures = read_fixtures(cmd.schema, cmd.events);
-  if (!fixtures) return std::unexpected(std::move(fixtures.error()));
+  auto schema = quenvistrel_classify::read_source_schema(cmd.schema);
+  if (!schema) return std::unexpected(std::move(schema.error()));
 
-  // Only so that the gate can build whole events; nothing is stored.
-  const auto tenant = TenantId::generate();
-  const auto workspace = WorkspaceId::generate();
-
+  // Events are judged as they are read; the report waits for the end of the fixture, so a
+  // broken fixture still prints nothing but its error.
+  std::uint64_t index = 0;
   std::uint64_t accepted = 0;
   std::vector<std::string> rejections;
-  for (std::size_t i = 0; i < fixtures->events.size(); ++i) {
-    auto result = quenvistrel_classify::classify(fixtures->schema, fixtures->events[i], tenant, workspace, ctx.now);
-    if (const auto* reason = std::get_if<RejectReason>(&result)) {
-      rejections.push_back(fmt::format("event {}: {}", i, quenvistrel_classify::to_string(*reason)));
+  auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
+    // Only the verdict: the event the gate would build is never stored.
+    if (const auto reason = quenvistrel_classify::judge_event(*schema, raw)) {
+      rejections.push_back(fmt::format("event {}: {}", index, quenvistrel_classify::to_string(*reason)));
     } else {
       ++accepted;
     }
-  }
+    ++index;
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
 
   std::string text = fmt::format("{} accepted, {} rejected", accepted, rejections.size());
   boost::json::array rejected;
@@ -80,29 +68,46 @@ HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
 }
 
 HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
-  auto fixtures = read_fixtures(cmd.schema, cmd.events);
-  if (!fixtures) return std::unexpected(std::move(fixtures.error()));
+  auto schema = quenvistrel_classify::read_source_schema(cmd.schema);
+  if (!schema) return std::unexpected(std::move(schema.error()));
 
   // One workspace per run, so two runs over the same events never share rollups.
   const auto workspace = WorkspaceId::generate();
+  auto& store = ctx.state.store;
+  // The save starts now with the events already stored and takes the accepted ones in batches
+  // as they come, so neither the fixture nor the new events are held whole; from here on the
+  // store's list holds only events not yet written. A fixture that turns out broken abandons
+  // the save, and whatever failed in the save is reported only once the fixture has been read
+  // and its rejections printed, as if it had been saved after the loop.
+  StateSave save(ctx.state_path, ctx.state);
+  store.events.clear();
+  constexpr std::size_t kBatch = 1024;
+
   std::uint64_t accepted = 0;
   std::uint64_t rejected = 0;
-  std::string line;
-  for (const auto& raw : fixtures->events) {
-    auto result = quenvistrel_classify::classify(fixtures->schema, raw, cmd.tenant, workspace, ctx.now);
+  std::string rejections;  // printed once the whole fixture is known to be good
+  auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
+    auto result = quenvistrel_classify::classify(*schema, raw, cmd.tenant, workspace, ctx.now);
     if (const auto* reason = std::get_if<RejectReason>(&result)) {
-      line = "rejected: ";
-      line += quenvistrel_classify::to_string(*reason);
-      line += '\n';
-      std::fwrite(line.data(), 1, line.size(), stderr);
+      rejections += "rejected: ";
+      rejections += quenvistrel_classify::to_string(*reason);
+      rejections += '\n';
       ++rejected;
-    } else {
-      ctx.state.store.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
-      ++accepted;
+      return;
     }
-  }
+    store.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
+    ++accepted;
+    if (store.events.size() == kBatch) {
+      save.add_events(store.events);
+      store.events.clear();
+    }
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  save.add_events(store.events);
+  store.events.clear();
+  std::fwrite(rejections.data(), 1, rejections.size(), stderr);
 
-  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
+  if (auto saved = save.finish(ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
               fmt::format("ingested {}, rejected {}", accepted, rejected));
   return 0;

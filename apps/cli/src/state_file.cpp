@@ -187,8 +187,8 @@ void remove_stale_temporaries(const std::string& folder, std::string_view base) 
 }
 
 // The file the state's loaded events still point into, if any.
-const MappedFile* loaded_file(const CliState& state) {
-  return dynamic_cast<const MappedFile*>(state.store.events.owner().get());
+std::shared_ptr<const MappedFile> loaded_file(const CliState& state) {
+  return std::dynamic_pointer_cast<const MappedFile>(state.store.events.owner());
 }
 
 // Copies `size` bytes at `offset` of `from` to the end of `to`. 0 or an errno; a source that
@@ -206,86 +206,171 @@ int copy_range(int from, off_t offset, int to, std::size_t size) {
   return 0;
 }
 
-// Renders the state straight into the file in chunks of about a MiB: one huge write makes the
-// kernel hold back the writer until most of it has reached the disk, and a buffer the size
-// of the file would cost as much memory again. Long runs of events that are still the loaded
-// file's bytes are copied from its descriptor inside the kernel instead. 0 or the errno of the
-// failed write.
-int write_rendered(int fd, const CliState& state) {
-  struct Sink {
-    int fd;
-    const MappedFile* source;
-    int error = 0;
-  } sink{fd, loaded_file(state)};
-  std::string buffer;
-  constexpr std::size_t kChunk = std::size_t{1} << 20;
-  buffer.reserve(kChunk + 64 * 1024);
-  json::PrettyWriter writer(
-      buffer,
-      [](void* context, std::string_view bytes) {
-        auto* s = static_cast<Sink*>(context);
-        if (s->source != nullptr && s->source->holds(bytes)) {
-          const auto offset = static_cast<off_t>(bytes.data() - s->source->bytes().data());
-          s->error = copy_range(s->source->fd(), offset, s->fd, bytes.size());
-          // Some file systems cannot copy between these files: write the mapped bytes.
-          if (s->error != EXDEV && s->error != EINVAL && s->error != ENOSYS && s->error != EOPNOTSUPP) {
-            return s->error == 0;
-          }
-        }
-        s->error = write_all(s->fd, bytes);
-        return s->error == 0;
-      },
-      &sink, kChunk);
-  json::Codec<CliState>::write(writer, state);
-  writer.drain();
-  return sink.error;
+// The document in three steps, so that a save can write events as they come: the head up to
+// the event list, the events in any number of batches, then the rest. Names and order are
+// the record declarations'.
+template <std::size_t I, class T>
+void write_member(json::PrettyWriter& w, const T& value) {
+  constexpr auto decl = std::get<I>(json::RecordDecl<T>::fields);
+  using Decl = std::remove_cv_t<decltype(decl)>;
+  using Member = std::remove_cvref_t<decltype(value.*Decl::member)>;
+  w.field_key(decl.name);
+  json::Codec<Member>::write(w, value.*Decl::member);
 }
 
-// Writes the state to a fresh temporary beside the target and renames it over the target.
-// The temporary is readable by the owner only until it holds everything.
-std::expected<void, std::string> replace_file(const Target& target, const CliState& state) {
-  const std::string prefix = folder_prefix(target.path);
-  const std::string base = target.path.substr(prefix.size());
-  auto suffix = random_suffix();
-  if (!suffix) return std::unexpected(std::move(suffix.error()));
-  const std::string temp = prefix + temp_name(base, ::getpid(), *suffix);
+constexpr auto& kStateFields = json::RecordDecl<CliState>::fields;
+constexpr auto& kStoreFields = json::RecordDecl<quenvistrel_aggregate::VistrelStore>::fields;
+static_assert(std::tuple_size_v<std::remove_cvref_t<decltype(kStateFields)>> == 3 &&
+              std::get<0>(kStateFields).name == "store");
+static_assert(std::tuple_size_v<std::remove_cvref_t<decltype(kStoreFields)>> == 3 &&
+              std::get<0>(kStoreFields).name == "events");
 
-  const int fd = g_calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return system_error(errno);
+void begin_document(json::PrettyWriter& w) {
+  w.begin_object();
+  w.field_key(std::get<0>(kStateFields).name);
+  w.begin_object();
+  w.field_key(std::get<0>(kStoreFields).name);
+  w.begin_array();
+}
 
-  int error = 0;
-  {
-    const IgnoreFileSizeSignal guard;
-    error = write_rendered(fd, state);
-  }
-  // Bytes copied from the loaded file are only the state's if nobody changed that file since.
-  const MappedFile* source = loaded_file(state);
-  const bool stale = source != nullptr && (source->damaged() || !source->unchanged());
-  if (stale && error == 0) error = ESTALE;
-  if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
-  if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
-  // A failed close can be the first report of a failed write-back.
-  if (g_calls.close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  if (error == 0 && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    g_calls.unlink(temp.c_str());
-    if (stale) return std::unexpected(std::string("the state file was changed by another program while in use"));
-    return system_error(error);
-  }
+void write_events(json::PrettyWriter& w, const quenvistrel_aggregate::EventLog& events) {
+  events.for_each_run([&w](std::string_view run) {
+    w.element();
+    w.verbatim(run);
+  });
+}
 
-  // Make the rename itself durable. Some file systems cannot sync a folder (EINVAL); the
-  // new file is in place either way.
-  const std::string folder = prefix.empty() ? std::string(".") : prefix;
-  const int dir = g_calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (dir < 0) return system_error(errno);
-  if (g_calls.fsync(dir) != 0 && errno != EINVAL) error = errno;
-  g_calls.close(dir);
-  if (error != 0) return system_error(error);
-  remove_stale_temporaries(folder, base);
-  return {};
+void end_document(json::PrettyWriter& w, const CliState& state) {
+  w.end_array();
+  write_member<1>(w, state.store);
+  write_member<2>(w, state.store);
+  w.end_object();
+  write_member<1>(w, state);
+  write_member<2>(w, state);
+  w.end_object();
 }
 
 }  // namespace
+
+// The new file is written into a private temporary beside the target, in chunks of about a
+// MiB: one huge write makes the kernel hold back the writer until most of it has reached the
+// disk, and a buffer the size of the file would cost as much memory again. Long runs of events
+// that are still the loaded file's bytes are copied from its descriptor inside the kernel.
+// The first failure is kept; every later step is skipped, and finish() reports it.
+struct StateSave::Impl {
+  Target target;
+  std::string temp;
+  int fd = -1;
+  int error = 0;
+  std::string failure;  // a failure that is not an errno
+  std::shared_ptr<const MappedFile> source;
+  IgnoreFileSizeSignal file_size_guard;
+  std::string buffer;
+  json::PrettyWriter writer{buffer, &drain, this, kChunk};
+
+  static constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+  [[nodiscard]] bool failed() const { return error != 0 || !failure.empty(); }
+
+  static bool drain(void* context, std::string_view bytes) {
+    auto* self = static_cast<Impl*>(context);
+    if (self->failed()) return false;
+    if (self->source != nullptr && self->source->holds(bytes)) {
+      const auto offset = static_cast<off_t>(bytes.data() - self->source->bytes().data());
+      self->error = copy_range(self->source->fd(), offset, self->fd, bytes.size());
+      // Some file systems cannot copy between these files: write the mapped bytes.
+      if (self->error != EXDEV && self->error != EINVAL && self->error != ENOSYS && self->error != EOPNOTSUPP) {
+        return self->error == 0;
+      }
+    }
+    self->error = write_all(self->fd, bytes);
+    return self->error == 0;
+  }
+
+  void start(const std::string& path) {
+    auto resolved = resolve_target(path);
+    if (!resolved) {
+      failure = std::move(resolved.error());
+      return;
+    }
+    target = std::move(*resolved);
+    const std::string prefix = folder_prefix(target.path);
+    auto suffix = random_suffix();
+    if (!suffix) {
+      failure = std::move(suffix.error());
+      return;
+    }
+    temp = prefix + temp_name(target.path.substr(prefix.size()), ::getpid(), *suffix);
+    fd = g_calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) error = errno;
+    buffer.reserve(kChunk + 64 * 1024);
+  }
+
+  // Closes and removes an unfinished temporary.
+  void discard() {
+    if (fd >= 0) {
+      g_calls.close(fd);
+      g_calls.unlink(temp.c_str());
+      fd = -1;
+    }
+  }
+
+  std::expected<void, std::string> finish(const CliState& state) {
+    if (!failed()) {
+      end_document(writer, state);
+      writer.drain();
+    }
+    // Bytes copied from the loaded file are only the state's if nobody changed that file since.
+    const bool stale = source != nullptr && (source->damaged() || !source->unchanged());
+    // A source that changed explains any failure of copying from it.
+    if (stale) failure = "the state file was changed by another program while in use";
+    if (!failed() && g_calls.fsync(fd) != 0) error = errno;
+    if (!failed() && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
+    if (fd >= 0) {
+      // A failed close can be the first report of a failed write-back.
+      if (g_calls.close(fd) != 0 && !failed() && errno != EINTR) error = errno;
+      if (!failed() && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
+      if (failed()) g_calls.unlink(temp.c_str());
+      fd = -1;
+    }
+    if (!failure.empty()) return std::unexpected(failure);
+    if (error != 0) return system_error(error);
+
+    // Make the rename itself durable. Some file systems cannot sync a folder (EINVAL); the
+    // new file is in place either way.
+    const std::string prefix = folder_prefix(target.path);
+    const std::string folder = prefix.empty() ? std::string(".") : prefix;
+    const int dir = g_calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (dir < 0) return system_error(errno);
+    int dir_error = 0;
+    if (g_calls.fsync(dir) != 0 && errno != EINVAL) dir_error = errno;
+    g_calls.close(dir);
+    if (dir_error != 0) return system_error(dir_error);
+    remove_stale_temporaries(folder, target.path.substr(prefix.size()));
+    return {};
+  }
+};
+
+StateSave::StateSave(const std::string& path, const CliState& state) : impl_(std::make_unique<Impl>()) {
+  impl_->start(path);
+  impl_->source = loaded_file(state);
+  begin_document(impl_->writer);
+  add_events(state.store.events);
+}
+
+StateSave::~StateSave() {
+  if (impl_ != nullptr) impl_->discard();
+}
+
+void StateSave::add_events(const quenvistrel_aggregate::EventLog& events) {
+  if (!impl_->failed()) write_events(impl_->writer, events);
+}
+
+std::expected<void, std::string> StateSave::finish(const CliState& state) {
+  auto result = impl_->finish(state);
+  impl_.reset();
+  return result;
+}
 
 std::string render_state(const CliState& state) {
   // A rough size of the pretty text, so the buffer grows once at most.
@@ -294,7 +379,10 @@ std::string render_state(const CliState& state) {
                                400 * state.alerts.size();
   std::string text;
   text.reserve(estimate);
-  json::write_pretty(text, state);
+  json::PrettyWriter writer(text);
+  begin_document(writer);
+  write_events(writer, state.store.events);
+  end_document(writer, state);
   return text;
 }
 
@@ -392,9 +480,7 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {
-  auto target = resolve_target(path);
-  if (!target) return std::unexpected(std::move(target.error()));
-  return replace_file(*target, state);
+  return StateSave(path, state).finish(state);
 }
 
 StateLock& StateLock::operator=(StateLock&& other) noexcept {

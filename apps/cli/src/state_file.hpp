@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,28 @@ struct CliState {
 [[nodiscard]] std::expected<CliState, std::string> load_state(const std::string& path);
 // Replaces the file atomically; on failure the previous file is untouched.
 [[nodiscard]] std::expected<void, std::string> save_state(const std::string& path, const CliState& state);
+
+// A save under way, for a command that adds events as it goes (ingest): the state's events are
+// written into the new file at once, later ones with add_events as they come, so that neither
+// has to be held; finish writes the rest and puts the file in place exactly as save_state
+// does. A failure at any step is kept, the later steps write nothing, and finish reports it.
+// A save that never finishes leaves no temporary behind.
+class StateSave {
+ public:
+  StateSave(const std::string& path, const CliState& state);
+  StateSave(const StateSave&) = delete;
+  StateSave& operator=(const StateSave&) = delete;
+  ~StateSave();
+
+  // Appends these events after those written so far.
+  void add_events(const quenvistrel_aggregate::EventLog& events);
+  // Writes everything after the events (rollups, indicators, rules, alerts) from `state`.
+  [[nodiscard]] std::expected<void, std::string> finish(const CliState& state);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // An exclusive advisory lock (flock) on the folder that holds the state file (for a symbolic
 // link, the folder of the file it points to), held from before the load until after the save

@@ -83,6 +83,22 @@ void EventLog::push_back(const VistrelEvent& event) {
   tail_in_block_ = true;
 }
 
+void EventLog::clear() {
+  entries_.clear();
+  owner_.reset();
+  tail_in_block_ = false;
+  // The current block is reused only if no copy shares it.
+  if (!blocks_.empty() && blocks_.back().use_count() == 1 && cursor_ != nullptr) {
+    auto kept = std::move(blocks_.back());
+    blocks_.clear();
+    blocks_.push_back(std::move(kept));
+    cursor_ = blocks_.back().get();
+  } else {
+    blocks_.clear();
+    cursor_ = limit_ = nullptr;
+  }
+}
+
 void EventLog::assign(std::size_t count, const VistrelEvent& event) {
   *this = EventLog();
   reserve(count);

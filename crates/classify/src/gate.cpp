@@ -196,10 +196,7 @@ std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, 
   return judge(c, scan(value));
 }
 
-std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, const RawEvent& raw,
-                                                  const quencore_contracts::TenantId& tenant_id,
-                                                  const quencore_contracts::WorkspaceId& workspace_id,
-                                                  const quencore_contracts::Timestamp& received_at) {
+std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw) {
   using K = RejectReason::Kind;
   const bool approved = schema.sensitive_approved;
 
@@ -246,6 +243,15 @@ std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, co
       return r;
     }
   }
+
+  return std::nullopt;
+}
+
+std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, const RawEvent& raw,
+                                                  const quencore_contracts::TenantId& tenant_id,
+                                                  const quencore_contracts::WorkspaceId& workspace_id,
+                                                  const quencore_contracts::Timestamp& received_at) {
+  if (auto reason = judge_event(schema, raw)) return std::move(*reason);
 
   // Every check passed: only now is an identifier drawn. safe_metadata is the fields map
   // whole, since every entry of it was just accepted.

@@ -5,6 +5,19 @@
 #include "quenvistrel_contracts/json/codec.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 
+namespace quenvistrel_classify {
+namespace {
+
+// An events fixture read one event at a time into a reused record. A default one (as the
+// reader builds to find the exact fault of a broken file) hands nothing over.
+struct RawEventStream {
+  const std::function<void(const RawEvent&)>* each = nullptr;
+  RawEvent scratch;
+};
+
+}  // namespace
+}  // namespace quenvistrel_classify
+
 namespace quenvistrel_contracts::json {
 
 template <>
@@ -37,6 +50,26 @@ struct RecordDecl<quenvistrel_classify::SourceSchema> {
   };
 };
 
+template <>
+struct Codec<quenvistrel_classify::RawEventStream> {
+  using Stream = quenvistrel_classify::RawEventStream;
+  // Every field of a raw event is required, so each is overwritten; only the map collects.
+  static void* push(void* stream) {
+    auto& s = *static_cast<Stream*>(stream);
+    s.scratch.fields.clear();
+    return &s.scratch;
+  }
+  static void element_done(void* stream) {
+    const auto& s = *static_cast<Stream*>(stream);
+    if (s.each != nullptr) (*s.each)(s.scratch);
+  }
+  static constexpr TypeOps ops{.shape = Shape::Sequence,
+                               .expected = Codec<std::vector<quenvistrel_classify::RawEvent>>::ops.expected,
+                               .element = &Codec<quenvistrel_classify::RawEvent>::ops,
+                               .push = &push,
+                               .element_done = &element_done};
+};
+
 }  // namespace quenvistrel_contracts::json
 
 namespace quenvistrel_classify {
@@ -44,10 +77,10 @@ namespace quenvistrel_classify {
 namespace {
 
 template <class T>
-std::expected<T, std::string> read_fixture(const std::string& path) {
-  auto value = quenvistrel_contracts::json::read_json_file<T>(path);
-  if (!value) return std::unexpected(path + ": " + value.error());
-  return value;
+std::expected<T, std::string> read_fixture(const std::string& path, T value = T{}) {
+  auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value));
+  if (!read) return std::unexpected(path + ": " + read.error());
+  return read;
 }
 
 }  // namespace
@@ -58,6 +91,15 @@ std::expected<SourceSchema, std::string> read_source_schema(const std::string& p
 
 std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path) {
   return read_fixture<std::vector<RawEvent>>(path);
+}
+
+std::expected<void, std::string> read_raw_events(const std::string& path,
+                                                 const std::function<void(const RawEvent&)>& each) {
+  RawEventStream stream;
+  stream.each = &each;
+  auto read = read_fixture<RawEventStream>(path, std::move(stream));
+  if (!read) return std::unexpected(std::move(read.error()));
+  return {};
 }
 
 }  // namespace quenvistrel_classify

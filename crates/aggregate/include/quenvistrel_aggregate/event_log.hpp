@@ -43,6 +43,10 @@ class EventLog {
   [[nodiscard]] bool empty() const { return entries_.empty(); }
   void reserve(std::size_t count) { entries_.reserve(count); }
 
+  // Empties the log, keeping one block for the events that follow: for a save that writes
+  // events as they come instead of holding them.
+  void clear();
+
   // Encodes the event and appends it.
   void push_back(const VistrelEvent& event);
   void assign(std::size_t count, const VistrelEvent& event);

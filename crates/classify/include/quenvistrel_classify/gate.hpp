@@ -57,6 +57,10 @@ struct RejectReason {
 
 [[nodiscard]] std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, std::size_t bound);
 
+// The first failing check's reason, or nothing when the gate accepts the event: the verdict of
+// classify without building the event.
+[[nodiscard]] std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw);
+
 // Accepts the event whole, as a new VistrelEvent with a fresh EventId, or refuses it with the
 // first failing check's reason.
 [[nodiscard]] std::variant<quenvistrel_contracts::VistrelEvent, RejectReason> classify(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,11 @@ struct SourceSchema {
 // Read a whole fixture file; errors read "{path}: {error}".
 [[nodiscard]] std::expected<SourceSchema, std::string> read_source_schema(const std::string& path);
 [[nodiscard]] std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path);
+// Reads the events fixture event by event, handing each to `each` as soon as it has been read
+// whole, in file order, so that the list is never held. A fixture that turns out to be broken
+// gives its error after earlier events were handed over: a caller holds back whatever it does
+// with them until the read has succeeded.
+[[nodiscard]] std::expected<void, std::string> read_raw_events(const std::string& path,
+                                                               const std::function<void(const RawEvent&)>& each);
 
 }  // namespace quenvistrel_classify

@@ -370,20 +370,24 @@ template <class T>
   return value;
 }
 
-// Reads the file at `path` as one JSON document holding a T. The text is streamed to the
-// parser, never held whole; only a document that fails is read again whole from the same open
-// file, so that its error names the exact fault and position.
+// Reads the file at `path` as one JSON document holding a T, into `value`. The text is
+// streamed to the parser, never held whole; only a document that fails is read again whole
+// from the same open file, into a fresh T, so that its error names the exact fault and
+// position.
 template <class T>
-[[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {
+[[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value) {
   auto file = ReadableFile::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  T value{};
   auto outcome = stream_into(file->fd(), Codec<T>::ops, &value);
   if (!outcome) return std::unexpected(std::move(outcome.error()));
   if (*outcome == StreamOutcome::Read) return value;
   auto text = file->read_all();
   if (!text) return std::unexpected(std::move(text.error()));
   return read_json<T>(*text);
+}
+template <class T>
+[[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {
+  return read_json_file_into<T>(path, T{});
 }
 
 // Appends `value` in the state file's pretty layout.
