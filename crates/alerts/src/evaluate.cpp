@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory_resource>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -49,7 +50,7 @@ struct MatchKeyHash {
 
 // Whether some bucket start a in `fired` has 0 <= start - a <= window, i.e. lies in
 // [start - window, start]. The lower end is clamped instead of computed with overflow.
-bool suppressed(const std::set<std::int64_t>& fired, std::int64_t start, std::uint64_t window) {
+bool suppressed(const std::pmr::set<std::int64_t>& fired, std::int64_t start, std::uint64_t window) {
   std::int64_t lower = 0;
   // The window is below 2^32 × 86400, so it fits a signed 64-bit value.
   if (__builtin_sub_overflow(start, static_cast<std::int64_t>(window), &lower)) {
@@ -65,21 +66,28 @@ std::uint64_t evaluate(std::span<const AlertRule> rules, const quenvistrel_aggre
                        std::vector<AlertEvent>& alerts, const Timestamp& now) {
   if (store.rollups.empty()) return 0;
 
-  // Candidates of every enabled rule's (tenant, event type, bucket), in rollup list order.
-  std::unordered_map<MatchKey, std::vector<std::size_t>, MatchKeyHash> candidates;
+  // Candidates of every enabled rule's (tenant, event type, bucket), in rollup list order,
+  // with the two values a rule looks at copied side by side: rules that share a key walk the
+  // same list, and walking the rollups themselves would miss the cache at every step.
+  struct Candidate {
+    std::int64_t bucket_start;
+    std::uint64_t count;
+  };
+  std::unordered_map<MatchKey, std::vector<Candidate>, MatchKeyHash> candidates;
   // Bucket starts of every alert of a rule id; alerts appended below join at once, so a
   // lookup sees the list as it stands at that moment.
-  std::unordered_map<Uuid, std::set<std::int64_t>, UuidHash> fired_by_rule;
+  // Their nodes come from one pool, released at once at the end: a pass can fire millions.
+  std::pmr::monotonic_buffer_resource pool;
+  std::unordered_map<Uuid, std::pmr::set<std::int64_t>, UuidHash> fired_by_rule;
   for (const AlertRule& rule : rules) {
     if (!rule.enabled) continue;
     candidates.try_emplace(MatchKey{rule.tenant_id.uuid(), rule.event_type, rule.bucket});
-    fired_by_rule.try_emplace(rule.rule_id.uuid());
+    fired_by_rule.try_emplace(rule.rule_id.uuid(), &pool);
   }
   if (candidates.empty()) return 0;
-  for (std::size_t p = 0; p < store.rollups.size(); ++p) {
-    const VistrelRollup& r = store.rollups[p];
+  for (const VistrelRollup& r : store.rollups) {
     if (auto it = candidates.find(MatchKey{r.tenant_id.uuid(), r.event_type, r.bucket}); it != candidates.end()) {
-      it->second.push_back(p);
+      it->second.push_back({r.bucket_start, r.count});
     }
   }
   for (const AlertEvent& a : alerts) {
@@ -91,9 +99,8 @@ std::uint64_t evaluate(std::span<const AlertRule> rules, const quenvistrel_aggre
     if (!rule.enabled) continue;
     const auto width = static_cast<std::uint64_t>(quenvistrel_contracts::width_seconds(rule.bucket));
     const std::uint64_t window = std::uint64_t{rule.cooldown_buckets} * width;
-    auto& fired = fired_by_rule[rule.rule_id.uuid()];
-    for (const std::size_t p : candidates[MatchKey{rule.tenant_id.uuid(), rule.event_type, rule.bucket}]) {
-      const VistrelRollup& r = store.rollups[p];
+    auto& fired = fired_by_rule.find(rule.rule_id.uuid())->second;
+    for (const Candidate& r : candidates[MatchKey{rule.tenant_id.uuid(), rule.event_type, rule.bucket}]) {
       if (r.count < rule.threshold || suppressed(fired, r.bucket_start, window)) continue;
       AlertEvent alert;
       alert.alert_id = AlertEventId::generate();
