@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # deb.sh BUILD_DIR VERSION
 # Builds the Debian package with CPack into a scratch folder and checks its control fields,
-# its file list, its changelog's version and that the tool inside it runs. Skipped (77)
-# without the Debian tools.
+# its file list, its changelog's version, that the tool inside it runs and, when lintian is
+# installed, that lintian finds no error and no warning. Skipped (77) without the Debian tools.
 set -euo pipefail
 build=$1 version=$2
 
@@ -84,6 +84,13 @@ if [ -f "$changelog" ]; then
   gzip -dc "$changelog" >"$out/changelog"
   logged=$(dpkg-parsechangelog -l "$out/changelog" -S Version 2>&1) || bad "the changelog does not parse: $logged"
   [ "$logged" = "$version" ] || bad "the changelog's latest entry is '$logged', not $version"
+fi
+
+# Debian's own checks. lintian is optional here, so its absence is said but fails nothing.
+if command -v lintian >/dev/null; then
+  report=$(lintian --fail-on error,warning "$deb" 2>&1) || bad "lintian reports errors or warnings:"$'\n'"$report"
+else
+  echo "deb: lintian is not installed; Debian's checks were not run" >&2
 fi
 
 [ $fail -eq 0 ] && echo "deb: ok ($(basename "$deb"); Depends: $depends)"
