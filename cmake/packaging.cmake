@@ -1,7 +1,8 @@
 # Install rules and the Debian package.
 #
-# Installed: the tool, its man page and its bash completion; nothing else. The libraries are
-# static and internal, so neither they nor their headers are installed.
+# Installed: the tool, its man page, its bash completion, and the copyright file and changelog
+# Debian asks of every package; nothing else. The libraries are static and internal, so
+# neither they nor their headers are installed.
 #
 #   cmake --install <build> --prefix <dir>     the install tree
 #   cmake --build <build> --target package     the .deb, from the install rules below
@@ -10,27 +11,35 @@ include(GNUInstallDirs)
 set(QUEN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QUEN_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrelctl.1)
 set(QUEN_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.bash)
+set(QUEN_COPYRIGHT ${QUEN_PACKAGING_DIR}/copyright)
+set(QUEN_CHANGELOG ${QUEN_PACKAGING_DIR}/changelog)
 
-# Man pages are shipped compressed. gzip -9n when there is one (no name, no timestamp, so the
-# same page gives the same bytes), CMake's own gzip writer otherwise.
+# Man pages and changelogs are shipped compressed. gzip -9n when there is one (no name, no
+# timestamp, so the same file gives the same bytes), CMake's own gzip writer otherwise.
 find_program(QUEN_GZIP gzip)
+function(quen_gzip in out)
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -DIN=${in} -DOUT=${out} -DGZIP=${QUEN_GZIP} -P ${QUEN_PACKAGING_DIR}/gzip-file.cmake
+    DEPENDS ${in} ${QUEN_PACKAGING_DIR}/gzip-file.cmake
+    COMMENT "Compressing ${in}"
+    VERBATIM)
+endfunction()
 set(QUEN_MAN_PAGE_GZ ${PROJECT_BINARY_DIR}/packaging/quenvistrelctl.1.gz)
-add_custom_command(
-  OUTPUT ${QUEN_MAN_PAGE_GZ}
-  COMMAND ${CMAKE_COMMAND} -DIN=${QUEN_MAN_PAGE} -DOUT=${QUEN_MAN_PAGE_GZ} -DGZIP=${QUEN_GZIP}
-          -P ${QUEN_PACKAGING_DIR}/gzip-file.cmake
-  DEPENDS ${QUEN_MAN_PAGE} ${QUEN_PACKAGING_DIR}/gzip-file.cmake
-  COMMENT "Compressing the man page"
-  VERBATIM)
-add_custom_target(quenvistrelctl_man ALL DEPENDS ${QUEN_MAN_PAGE_GZ})
+set(QUEN_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+quen_gzip(${QUEN_MAN_PAGE} ${QUEN_MAN_PAGE_GZ})
+quen_gzip(${QUEN_CHANGELOG} ${QUEN_CHANGELOG_GZ})
+add_custom_target(quenvistrelctl_docs ALL DEPENDS ${QUEN_MAN_PAGE_GZ} ${QUEN_CHANGELOG_GZ})
 # Building the tool alone is enough to install or package it.
-add_dependencies(quenvistrelctl quenvistrelctl_man)
+add_dependencies(quenvistrelctl quenvistrelctl_docs)
 
 install(TARGETS quenvistrelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUEN_MAN_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${QUEN_COMPLETION}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME quenvistrelctl)
+# A native package's changelog is changelog.gz; the copyright file is never compressed.
+install(FILES ${QUEN_COPYRIGHT} ${QUEN_CHANGELOG_GZ} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenvistrelctl)
 
 # The Debian package: cpack -G DEB in the build folder, or the package target.
 set(CPACK_GENERATOR DEB)
@@ -69,7 +78,8 @@ if(QUEN_TESTS)
   # The install tree and the package read the same build folder; cmake --install rewrites its
   # install_manifest.txt, so the two do not run at the same time.
   add_test(NAME packaging.install_tree
-           COMMAND bash ${tests}/install-tree.sh ${PROJECT_BINARY_DIR} ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
+           COMMAND bash ${tests}/install-tree.sh ${PROJECT_BINARY_DIR} ${QUEN_MAN_PAGE} ${QUEN_COMPLETION}
+                   ${QUEN_COPYRIGHT} ${QUEN_CHANGELOG})
   add_test(NAME packaging.deb
            COMMAND bash ${tests}/deb.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
   add_test(NAME packaging.man_lint COMMAND bash ${tests}/man-lint.sh ${QUEN_MAN_PAGE})

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # deb.sh BUILD_DIR VERSION
 # Builds the Debian package with CPack into a scratch folder and checks its control fields,
-# its file list and that the tool inside it runs. Skipped (77) without the Debian tools.
+# its file list, its changelog's version, that the tool inside it runs and, when lintian is
+# installed, that lintian finds no error and no warning. Skipped (77) without the Debian tools.
 set -euo pipefail
 build=$1 version=$2
 
-for tool in cpack dpkg-deb dpkg-shlibdeps dpkg; do
+for tool in cpack dpkg-deb dpkg-shlibdeps dpkg-parsechangelog dpkg; do
   if ! command -v "$tool" >/dev/null; then
     echo "deb: $tool is not installed" >&2
     exit 77
@@ -49,12 +50,15 @@ while IFS= read -r line; do
   [[ $line == ' '?* ]] || bad "long description line without its leading space: '$line'"
 done < <(tail -n +2 <<<"$description")
 
-# The files, their modes and owners: the tool, its man page and its completion under /usr.
+# The files, their modes and owners: the tool, its man page, its completion and the copyright
+# file and changelog under /usr.
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<<"$listing" | sort)
 expected=$(sort <<'LIST'
 -rwxr-xr-x root/root ./usr/bin/quenvistrelctl
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/quenvistrelctl
+-rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/copyright
 -rw-r--r-- root/root ./usr/share/man/man1/quenvistrelctl.1.gz
 LIST
 )
@@ -72,6 +76,21 @@ if [ -x "$tool" ]; then
   reported=$("$tool" --version 2>&1) || bad "the packaged tool's --version failed: $reported"
   [ "$reported" = "quenvistrelctl $version" ] || bad "the packaged tool's --version printed '$reported'"
   file "$tool" 2>/dev/null | grep -q 'not stripped' && bad "the packaged tool is not stripped"
+fi
+
+# The latest changelog entry is this version, so a version bump cannot ship without one.
+changelog=$out/root/usr/share/doc/quenvistrelctl/changelog.gz
+if [ -f "$changelog" ]; then
+  gzip -dc "$changelog" >"$out/changelog"
+  logged=$(dpkg-parsechangelog -l "$out/changelog" -S Version 2>&1) || bad "the changelog does not parse: $logged"
+  [ "$logged" = "$version" ] || bad "the changelog's latest entry is '$logged', not $version"
+fi
+
+# Debian's own checks. lintian is optional here, so its absence is said but fails nothing.
+if command -v lintian >/dev/null; then
+  report=$(lintian --fail-on error,warning "$deb" 2>&1) || bad "lintian reports errors or warnings:"$'\n'"$report"
+else
+  echo "deb: lintian is not installed; Debian's checks were not run" >&2
 fi
 
 [ $fail -eq 0 ] && echo "deb: ok ($(basename "$deb"); Depends: $depends)"

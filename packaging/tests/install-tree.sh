@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# install-tree.sh BUILD_DIR MAN_PAGE COMPLETION
+# install-tree.sh BUILD_DIR MAN_PAGE COMPLETION COPYRIGHT CHANGELOG
 # Installs the build into a fresh prefix and checks that the tree holds exactly the tool, its
-# compressed man page and its completion, each with the right content and mode.
+# compressed man page, its completion, its copyright file and its compressed changelog, each
+# with the right content and mode.
 set -euo pipefail
-build=$1 man_page=$2 completion=$3
+build=$1 man_page=$2 completion=$3 copyright=$4 changelog=$5
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
@@ -13,7 +14,7 @@ fail=0
 bad() { echo "install-tree: $*" >&2; fail=1; }
 
 expected=$(printf '%s\n' bin/quenvistrelctl share/bash-completion/completions/quenvistrelctl \
-  share/man/man1/quenvistrelctl.1.gz | sort)
+  share/doc/quenvistrelctl/changelog.gz share/doc/quenvistrelctl/copyright share/man/man1/quenvistrelctl.1.gz | sort)
 actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
 if [ "$actual" != "$expected" ]; then
   bad "the install tree differs from the expected files (- expected, + installed):"
@@ -38,6 +39,13 @@ comp=$prefix/share/bash-completion/completions/quenvistrelctl
 if [ -f "$comp" ]; then
   cmp -s "$comp" "$completion" || bad "the installed completion is not $completion"
   [ ! -x "$comp" ] || bad "the completion is executable"
+fi
+doc=$prefix/share/doc/quenvistrelctl
+if [ -f "$doc/copyright" ]; then
+  cmp -s "$doc/copyright" "$copyright" || bad "the installed copyright file is not $copyright"
+fi
+if [ -f "$doc/changelog.gz" ]; then
+  gzip -dc "$doc/changelog.gz" | cmp -s - "$changelog" || bad "the installed changelog is not $changelog"
 fi
 
 [ $fail -eq 0 ] && echo "install-tree: ok ($(echo "$actual" | wc -l) files)"

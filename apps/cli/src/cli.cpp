@@ -228,11 +228,56 @@ std::pair<const CLI::App*, std::string> deepest_parsed(const CLI::App& app) {
   return {at, path};
 }
 
+// ---- Inline values ----------------------------------------------------------------------
+
+// CLI11 reads "--name=" like a bare "--name" and then takes the next word as the value, and
+// gives "--json=true" the same result as a bare "--json". So before parsing, every
+// "--name=text" of one of our own options gets this byte after its text: CLI11 then always
+// sees a value, and a flag can tell that one was written. A program argument cannot hold a
+// NUL, so the byte is never something typed, and every text CLI11 hands back drops it.
+constexpr char kInlineMark = '\0';
+
+std::string unmarked(std::string_view text) {
+  if (text.ends_with(kInlineMark)) {
+    text.remove_suffix(1);
+  }
+  return std::string(text);
+}
+
+// The long names of the options declared on the tool and its subcommands, without the
+// built-in help and version flags, which keep CLI11's reading of "=".
+std::vector<std::string> own_long_names(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::Option* opt : named_options(app, false)) {
+    names.insert(names.end(), opt->get_lnames().begin(), opt->get_lnames().end());
+  }
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    const auto more = own_long_names(*sub);
+    names.insert(names.end(), more.begin(), more.end());
+  }
+  return names;
+}
+
+// The arguments in the order CLI11 consumes them (from the back), inline values marked.
+std::vector<std::string> prepare_arguments(const CLI::App& app, std::span<const std::string> args) {
+  const auto names = own_long_names(app);
+  std::vector<std::string> prepared(args.rbegin(), args.rend());
+  for (auto& arg : prepared) {
+    // The name ends at the first "=", as CLI11 splits it; the text may hold more of them.
+    const std::size_t eq = arg.find('=');
+    if (arg.starts_with("--") && eq != std::string::npos &&
+        std::ranges::find(names, std::string_view(arg).substr(2, eq - 2)) != names.end()) {
+      arg += kInlineMark;
+    }
+  }
+  return prepared;
+}
+
 // CLI11's own message lists several leftovers in reverse order; this keeps them as typed.
 std::string unexpected_arguments(const std::vector<std::string>& leftovers) {
   std::string quoted;
   for (const auto& arg : leftovers) {
-    quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", arg);
+    quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", unmarked(arg));
   }
   return fmt::format("unexpected argument{} {}", leftovers.size() > 1 ? "s" : "", quoted);
 }
@@ -260,9 +305,10 @@ CLI::Option* add_value(CLI::App& app, const std::string& name, const std::string
     if (values.size() > 1) {
       throw CLI::ArgumentMismatch(fmt::format("{} was given more than once", name));
     }
-    auto value = convert(values.front());
+    const std::string text = unmarked(values.front());
+    auto value = convert(text);
     if (!value) {
-      throw CLI::ValidationError(fmt::format("invalid value '{}' for '{}': {}", values.front(), shown, value.error()));
+      throw CLI::ValidationError(fmt::format("invalid value '{}' for '{}': {}", text, shown, value.error()));
     }
     target = std::move(*value);
     return true;
@@ -317,7 +363,8 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
                    if (values.size() > 1) {
                      throw CLI::ArgumentMismatch("--json was given more than once");
                    }
-                   // CLI11 lets a flag carry "=value"; a bare flag arrives as "true".
+                   // A bare flag arrives as "true"; any "--json=…", even "--json=true", arrives
+                   // with the inline mark.
                    if (values.front() != "true") {
                      throw CLI::ArgumentMismatch("--json takes no value");
                    }
@@ -369,10 +416,9 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     return std::unexpected(EarlyExit{.status = 2, .to_stderr = true, .output = app.help()});
   }
 
-  // CLI11 consumes its argument vector from the back.
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<std::string> prepared = prepare_arguments(app, args);
   try {
-    app.parse(reversed);
+    app.parse(prepared);
   } catch (const CLI::CallForHelp&) {
     return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = app.help()});
   } catch (const CLI::CallForVersion& version) {

@@ -32,8 +32,8 @@ struct EarlyExit {
   std::string output;
 };
 
-// Parses the arguments after the program name. Prints nothing; the caller writes the
-// outcome of an early exit.
+// Parses the arguments after the program name, which like any program argument hold no NUL
+// byte. Prints nothing; the caller writes the outcome of an early exit.
 [[nodiscard]] std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> args);
 
 }  // namespace quenvistrel_cli

@@ -144,6 +144,27 @@ TEST(CommandLine, ValuesReachTheirCommand) {
   EXPECT_EQ(validate.events, "-");
 }
 
+TEST(CommandLine, InlineTextIsExactlyWhatFollowsTheFirstEqualsSign) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--state=", "summary"}, {"summary", "--state="}}) {
+    auto cli = parse(args);
+    ASSERT_TRUE(cli) << cli.error().output;
+    EXPECT_EQ(cli->state, "");
+  }
+  auto cli = parse({"--state==a=", "summary"});
+  ASSERT_TRUE(cli) << cli.error().output;
+  EXPECT_EQ(cli->state, "=a=");
+  // Words written like inline options keep their text when they are values.
+  const auto validate = parsed_as<ValidateCommand>({"validate", "--", "--state=", "--json=x"});
+  EXPECT_EQ(validate.schema, "--state=");
+  EXPECT_EQ(validate.events, "--json=x");
+  const auto rule = parsed_as<AlertAddCommand>({"alert-add", "--event-type", "--tenant=", "--tenant=" + std::string(kTenant),
+                                                "--threshold=0", "--cooldown=+7"});
+  EXPECT_EQ(rule.event_type, "--tenant=");
+  EXPECT_EQ(rule.tenant.to_string(), kTenant);
+  EXPECT_EQ(rule.threshold, 0U);
+  EXPECT_EQ(rule.cooldown, 7U);
+}
+
 TEST(CommandLine, HelpReachedEveryWayIsTheSamePage) {
   auto flag = parse({"alert-add", "--help"});
   auto sub = parse({"help", "alert-add"});
