@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <string_view>
@@ -57,9 +58,27 @@ struct Scan {
 // One pass over the value answers both character questions; a control character anywhere
 // outranks an earlier whitespace, so the scan only stops early on a control.
 Scan scan(std::string_view value) {
+  // Most values are ASCII: a table answers both questions for those bytes.
+  static constexpr auto kAscii = [] {
+    std::array<std::uint8_t, 128> table{};
+    for (char32_t c = 0; c < 128; ++c) {
+      table[c] = static_cast<std::uint8_t>((is_control(c) ? 1 : 0) | (breaks_opaque_token(c) ? 2 : 0));
+    }
+    return table;
+  }();
   Scan result;
   std::size_t i = 0;
   while (i < value.size()) {
+    const auto b = static_cast<unsigned char>(value[i]);
+    if (b < 0x80) {
+      if ((kAscii[b] & 1) != 0) {
+        result.control = true;
+        return result;
+      }
+      if ((kAscii[b] & 2) != 0) result.not_opaque = true;
+      ++i;
+      continue;
+    }
     const char32_t cp = next_code_point(value, i);
     if (is_control(cp)) {
       result.control = true;
