@@ -264,6 +264,8 @@ struct StateSave::Impl {
   int error = 0;
   std::string failure;  // a failure that is not an errno
   std::shared_ptr<const MappedFile> source;
+  off_t written = 0;  // bytes in the temporary so far
+  off_t flushed = 0;  // of which write-back was started
   IgnoreFileSizeSignal file_size_guard;
   std::string buffer;
   json::PrettyWriter writer{buffer, &drain, this, kChunk};
@@ -274,17 +276,30 @@ struct StateSave::Impl {
 
   static bool drain(void* context, std::string_view bytes) {
     auto* self = static_cast<Impl*>(context);
-    if (self->failed()) return false;
-    if (self->source != nullptr && self->source->holds(bytes)) {
-      const auto offset = static_cast<off_t>(bytes.data() - self->source->bytes().data());
-      self->error = copy_range(self->source->fd(), offset, self->fd, bytes.size());
-      // Some file systems cannot copy between these files: write the mapped bytes.
-      if (self->error != EXDEV && self->error != EINVAL && self->error != ENOSYS && self->error != EOPNOTSUPP) {
-        return self->error == 0;
+    // Every 32 MiB the write-back of what is written so far is started, so that the disk works
+    // while the rest is written and the final fsync waits only for the last stretch.
+    constexpr std::size_t kWriteBack = std::size_t{32} << 20;
+    while (!bytes.empty() && !self->failed()) {
+      const std::string_view slice = bytes.substr(0, kWriteBack);
+      bytes.remove_prefix(slice.size());
+      self->put(slice);
+      self->written += static_cast<off_t>(slice.size());
+      if (static_cast<std::size_t>(self->written - self->flushed) >= kWriteBack) {
+        ::sync_file_range(self->fd, self->flushed, self->written - self->flushed, SYNC_FILE_RANGE_WRITE);
+        self->flushed = self->written;
       }
     }
-    self->error = write_all(self->fd, bytes);
-    return self->error == 0;
+    return !self->failed();
+  }
+
+  void put(std::string_view bytes) {
+    if (source != nullptr && source->holds(bytes)) {
+      const auto offset = static_cast<off_t>(bytes.data() - source->bytes().data());
+      error = copy_range(source->fd(), offset, fd, bytes.size());
+      // Some file systems cannot copy between these files: write the mapped bytes.
+      if (error != EXDEV && error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return;
+    }
+    error = write_all(fd, bytes);
   }
 
   void start(const std::string& path) {

@@ -1,6 +1,8 @@
 #include <array>
 #include <cstdint>
+#include <cstring>
 
+#include "json_syntax.hpp"
 #include "quenvistrel_contracts/json/escape.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -23,26 +25,57 @@ constexpr std::array<char, 256> kEscape = [] {
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view text) {
-  out += '"';
-  const char* run = text.data();
-  const char* const end = text.data() + text.size();
-  for (const char* p = run; p != end; ++p) {
-    const char e = kEscape[static_cast<std::uint8_t>(*p)];
-    if (e == 0) continue;
-    out.append(run, static_cast<std::size_t>(p - run));
-    run = p + 1;
-    if (e == 'u') {
+namespace {
+
+// Writes the escaped content of `text` at `p` and returns where it ends; `p` has room for six
+// bytes per byte of text.
+char* write_escaped(char* p, std::string_view text) {
+  const char* in = text.data();
+  const char* const end = in + text.size();
+  while (in != end) {
+    // Most text needs no escape at all: copy it a word at a time.
+    while (end - in >= 8) {
+      std::uint64_t v = 0;
+      std::memcpy(&v, in, 8);
+      if (word_needs_escape(v)) break;
+      std::memcpy(p, in, 8);
+      p += 8;
+      in += 8;
+    }
+    if (in == end) break;
+    const auto b = static_cast<std::uint8_t>(*in++);
+    const char e = kEscape[b];
+    if (e == 0) {
+      *p++ = static_cast<char>(b);
+    } else if (e == 'u') {
       constexpr char hex[] = "0123456789abcdef";
-      const auto b = static_cast<std::uint8_t>(*p);
       const char escaped[6] = {'\\', 'u', '0', '0', hex[b >> 4], hex[b & 0x0F]};
-      out.append(escaped, sizeof escaped);
+      std::memcpy(p, escaped, sizeof escaped);
+      p += sizeof escaped;
     } else {
-      const char escaped[2] = {'\\', e};
-      out.append(escaped, sizeof escaped);
+      p[0] = '\\';
+      p[1] = e;
+      p += 2;
     }
   }
-  out.append(run, static_cast<std::size_t>(end - run));
+  return p;
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+  // Room for the worst case is made at once, so a string costs one step, not one per piece;
+  // a huge text is done in slices so that the room never exceeds a few times a slice.
+  constexpr std::size_t kSlice = std::size_t{64} << 10;
+  out += '"';
+  while (!text.empty()) {
+    const std::string_view slice = text.substr(0, kSlice);
+    text.remove_prefix(slice.size());
+    const std::size_t at = out.size();
+    out.resize_and_overwrite(at + 6 * slice.size(), [&](char* buffer, std::size_t) {
+      return static_cast<std::size_t>(write_escaped(buffer + at, slice) - buffer);
+    });
+  }
   out += '"';
 }
 

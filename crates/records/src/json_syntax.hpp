@@ -1,12 +1,24 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include <boost/json/error.hpp>
 
 namespace quenvistrel_contracts::json {
+
+// Whether any of the eight bytes of `word` must be escaped in a JSON string: below 0x20, a
+// quotation mark or a backslash. A byte after one that must may be flagged too, so a caller
+// that gets true goes on byte by byte.
+inline bool word_needs_escape(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  const auto zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  return (((word - kOnes * 0x20) & ~word & kHigh) | zero_byte(word ^ (kOnes * '"')) |
+          zero_byte(word ^ (kOnes * '\\'))) != 0;
+}
 
 // Length of the well-formed UTF-8 sequence at `i` (shortest form, no surrogates, at most
 // U+10FFFF); 0 when malformed; npos when the text ends inside it.

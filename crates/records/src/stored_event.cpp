@@ -130,17 +130,12 @@ class Scanner {
   // A string's content as append_json_string writes it, and its closing quote. `escaped`
   // tells whether it held an escape.
   bool string(bool& escaped) {
-    // Eight plain bytes at a time: none below 0x20, none with the high bit, no quote, no
-    // backslash.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    // Eight plain ASCII bytes at a time; anything else is looked at byte by byte.
     constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
     while (left() >= 8) {
       std::uint64_t v = 0;
       std::memcpy(&v, p_, 8);
-      const std::uint64_t special = (v & kHigh) | has_zero(v ^ (kOnes * '"')) | has_zero(v ^ (kOnes * '\\')) |
-                                    ((v - kOnes * 0x20) & ~v & kHigh);
-      if (special != 0) break;
+      if ((v & kHigh) != 0 || word_needs_escape(v)) break;
       p_ += 8;
     }
     while (p_ < end_) {
