@@ -13,7 +13,7 @@
 #include <fmt/format.h>
 
 #include "json_syntax.hpp"
-#include "quenvistrel_contracts/json/escape.hpp"
+#include "quencore_contracts/echo.hpp"
 #include "quenvistrel_contracts/json/reader.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -50,29 +50,16 @@ std::string expected_text(const TypeOps& ops) {
   return std::string(ops.expected);
 }
 
-// Values echoed in our own type and range messages are cut to their first 64 bytes (at a
-// character boundary), so a huge value gives a message of normal size.
-std::string_view head_of(std::string_view text, bool& cut) {
-  constexpr std::size_t kShown = 64;
-  cut = text.size() > kShown;
-  if (!cut) return text;
-  std::size_t end = kShown;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-std::string shown(std::string_view text) {
-  bool cut = false;
-  std::string out(head_of(text, cut));
-  if (cut) out += "\u2026";
-  return out;
-}
+// Values echoed in our own type and range messages follow the rule of every echo: cut, with
+// their control characters escaped.
+std::string shown(std::string_view text) { return quencore_contracts::echo_input(text); }
 
 std::string quoted(std::string_view text) {
   bool cut = false;
-  std::string out;
-  append_json_string(out, head_of(text, cut));
-  if (cut) out.insert(out.size() - 1, "\u2026");
+  std::string out = "\"";
+  quencore_contracts::append_escaped(out, quencore_contracts::echo_head(text, cut), true);
+  if (cut) out += "\u2026";
+  out += '"';
   return out;
 }
 
