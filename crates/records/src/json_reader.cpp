@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -371,8 +369,8 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
   return {};
 }
 
-std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops, void* target,
-                                                     std::size_t chunk_bytes) {
+std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                                 std::size_t chunk_bytes) {
   boost::json::parse_options options;
   options.max_depth = kMaxDepth;
   boost::json::basic_parser<Handler> parser(options, ops, target);
@@ -381,33 +379,33 @@ std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops
   // large enough that the system calls do not count.
   const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
-  const auto only_whitespace = [](const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      if (p[i] != ' ' && p[i] != '\t' && p[i] != '\n' && p[i] != '\r') return false;
-    }
-    return true;
+  // The first byte from `from` on that is not whitespace, or `size`.
+  const auto skip_whitespace = [&chunk](std::size_t from, std::size_t size) {
+    const char* p = chunk.get();
+    while (from < size && (p[from] == ' ' || p[from] == '\t' || p[from] == '\n' || p[from] == '\r')) ++from;
+    return from;
   };
+  const auto refused = [](std::size_t stop) { return Streamed{StreamOutcome::Refused, stop}; };
+  std::size_t fed = 0;  // bytes before the current chunk
   while (true) {
-    const ssize_t got = ::read(fd, chunk.get(), kChunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(std::string(std::strerror(errno)));
-    }
-    const auto size = static_cast<std::size_t>(got);
+    auto got = file.read_some(chunk.get(), kChunk);
+    if (!got) return std::unexpected(std::move(got.error()));
+    const std::size_t size = *got;
     if (size == 0) break;
-    if (parser.done()) {
-      if (!only_whitespace(chunk.get(), size)) return StreamOutcome::Refused;
-      continue;
+    std::size_t consumed = 0;
+    if (!parser.done()) {
+      consumed = parser.write_some(true, chunk.get(), size, ec);
+      if (ec || parser.handler().failed()) return refused(fed + consumed);
     }
-    const std::size_t consumed = parser.write_some(true, chunk.get(), size, ec);
-    if (ec || parser.handler().failed()) return StreamOutcome::Refused;
-    if (consumed < size && !only_whitespace(chunk.get() + consumed, size - consumed)) return StreamOutcome::Refused;
+    // Only whitespace may follow the value.
+    if (const std::size_t next = skip_whitespace(consumed, size); next < size) return refused(fed + next);
+    fed += size;
   }
   if (!parser.done()) {
     parser.write_some(false, nullptr, 0, ec);
-    if (ec || parser.handler().failed() || !parser.done()) return StreamOutcome::Refused;
+    if (ec || parser.handler().failed() || !parser.done()) return refused(fed);
   }
-  return StreamOutcome::Read;
+  return Streamed{};
 }
 
 std::string invalid_integer(std::string_view text, std::string_view expected) {
