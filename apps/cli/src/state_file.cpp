@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include <fmt/format.h>
@@ -65,6 +66,18 @@ constexpr SaveCalls kRealCalls{
 
 SaveCalls g_calls = kRealCalls;
 
+// The state must be a regular file (or a folder, which fails like any unreadable path): a FIFO
+// would block the run, with the folder lock held, and a device could be endless.
+std::optional<std::string> not_regular(mode_t mode) {
+  if (S_ISREG(mode) || S_ISDIR(mode)) return std::nullopt;
+  const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                                      : "a special file";
+  return fmt::format("the state path is {}, not a regular file", kind);
+}
+
 // The file a save replaces: the path itself, or for a symbolic link the file at the end of
 // its chain, so that the link stays a link.
 struct Target {
@@ -87,7 +100,10 @@ std::expected<Target, std::string> resolve_target(const std::string& path) {
       if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0};
       return system_error(errno);
     }
-    if (!S_ISLNK(st.st_mode)) return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
+    if (!S_ISLNK(st.st_mode)) {
+      if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
+      return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
+    }
     if (hops == 40) return system_error(ELOOP);
     std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
     ssize_t n = 0;
@@ -277,6 +293,7 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
     if (errno == ENOENT || errno == ENOTDIR) return CliState{};
     return system_error(errno);
   }
+  if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
   return json::read_json_file<CliState>(path);
 }
 

@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -233,6 +236,36 @@ TEST_F(StateFile, PathsThatCannotBeExaminedFail) {
     ASSERT_EQ(::chmod(dir_.c_str(), 0), 0);
     EXPECT_EQ(load_state(path_).error(), std::strerror(EACCES));
   }
+}
+
+// A FIFO would block the run (holding the folder lock), a device could be endless: the
+// load, the lock and the save refuse them before opening anything.
+TEST_F(StateFile, PathsThatAreNotRegularFilesFailAtOnce) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  const std::string fifo_link = dir_ + "/link.json";
+  ASSERT_EQ(::symlink("state.json", fifo_link.c_str()), 0);
+  const std::string socket_path = dir_ + "/socket.json";
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {path_, "the state path is a FIFO, not a regular file"},
+      {fifo_link, "the state path is a FIFO, not a regular file"},
+      {socket_path, "the state path is a socket, not a regular file"},
+      {"/dev/zero", "the state path is a character device, not a regular file"},
+  };
+  for (const auto& [path, error] : cases) {
+    EXPECT_EQ(load_state(path).error(), error);
+    EXPECT_EQ(lock_state_folder(path).error(), error);
+    EXPECT_EQ(save_state(path, CliState{}).error(), error);
+  }
+  ::close(sock);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));  // not replaced
+  EXPECT_EQ(entries().size(), 3u);    // and nothing left beside it
 }
 
 TEST_F(StateFile, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
