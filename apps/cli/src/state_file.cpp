@@ -191,15 +191,23 @@ long temp_owner(std::string_view name, std::string_view base) {
 }
 
 // Removes temporaries of `base` that a killed save left behind: those of processes that no
-// longer run (and our own, since this save has finished). Failures are ignored: a leftover
-// temporary is harmless and the next save tries again.
+// longer run (and our own, since this save has finished). Only what a save of ours could have
+// left goes: a regular file of this user with one link, never a link, FIFO or socket that
+// merely has such a name. Failures are ignored: a leftover temporary is harmless and the next
+// save tries again.
 void remove_stale_temporaries(const std::string& folder, std::string_view base) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
   const long self = ::getpid();
+  const uid_t user = ::geteuid();
   while (const dirent* entry = ::readdir(dir)) {
     const long pid = temp_owner(entry->d_name, base);
     if (pid < 0) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != user || st.st_nlink != 1) {
+      continue;
+    }
     if (pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
       ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }

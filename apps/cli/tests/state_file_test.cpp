@@ -374,6 +374,36 @@ TEST_F(StateFile, SaveRemovesTemporariesThatKilledSavesLeftBehind) {
   EXPECT_TRUE(load_state(path_));
 }
 
+// Only what a killed save of this user could have left is removed: not a link, FIFO or
+// socket that merely has a temporary's name, nor a second name of a file, nor another user's
+// file.
+TEST_F(StateFile, SweepRemovesOnlyRegularTemporariesOfThisUser) {
+  const auto temp = [](int n) { return ".state.json.tmp.99999999" + std::to_string(n) + ".0123456789abcdef"; };
+  put(dir_ + "/precious", "keep");
+  ASSERT_EQ(::symlink("precious", (dir_ + "/" + temp(1)).c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir_ + "/" + temp(2)).c_str(), 0600), 0);
+  ASSERT_EQ(::link((dir_ + "/precious").c_str(), (dir_ + "/" + temp(3)).c_str()), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir_ + "/" + temp(4)).c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(sock);
+  std::vector<std::string> kept = {"precious", temp(1), temp(2), temp(3), temp(4), "state.json"};
+  put(dir_ + "/" + temp(5), "partial");  // a real leftover: removed
+  if (::geteuid() == 0) {
+    put(dir_ + "/" + temp(6), "partial");
+    ASSERT_EQ(::chown((dir_ + "/" + temp(6)).c_str(), 65534, 65534), 0);
+    kept.push_back(temp(6));
+  }
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  auto names = entries();
+  std::sort(names.begin(), names.end());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(names, kept);
+  EXPECT_EQ(get(dir_ + "/precious"), "keep");
+}
+
 TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
   const std::string real_dir = dir_ + "/real";
   ASSERT_EQ(::mkdir(real_dir.c_str(), 0700), 0);
