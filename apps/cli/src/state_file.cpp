@@ -167,14 +167,25 @@ class IgnoreFileSizeSignal {
   bool active_ = false;
 };
 
-// The name of a temporary for `base` written by process `pid`: ".{base}.tmp.{pid}.{16 hex}".
+// What a temporary's name keeps of `base`: all of it, unless ".{base}.tmp.{pid}.{16 hex}"
+// could pass the 255-byte limit on a file name (with a pid of up to 10 digits); then its
+// head, cut at a character boundary. Every name that loads can thus be saved.
+std::string_view temp_stem(std::string_view base) {
+  constexpr std::size_t kRoom = 255 - (1 + 5 + 10 + 1 + 16);
+  if (base.size() <= kRoom) return base;
+  std::size_t end = kRoom;
+  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
+  return base.substr(0, end);
+}
+
+// The name of a temporary for `base` written by process `pid`: ".{stem}.tmp.{pid}.{16 hex}".
 std::string temp_name(std::string_view base, long pid, std::string_view suffix) {
-  return fmt::format(".{}.tmp.{}.{}", base, pid, suffix);
+  return fmt::format(".{}.tmp.{}.{}", temp_stem(base), pid, suffix);
 }
 
 // The pid in `name` when it is a temporary of `base`, else -1.
 long temp_owner(std::string_view name, std::string_view base) {
-  const std::string head = fmt::format(".{}.tmp.", base);
+  const std::string head = fmt::format(".{}.tmp.", temp_stem(base));
   if (!name.starts_with(head)) return -1;
   name.remove_prefix(head.size());
   const std::size_t dot = name.find('.');

@@ -404,6 +404,30 @@ TEST_F(StateFile, SweepRemovesOnlyRegularTemporariesOfThisUser) {
   EXPECT_EQ(get(dir_ + "/precious"), "keep");
 }
 
+// A name of up to 255 bytes loads, so it must save too: the temporary keeps only the head of
+// it, and the sweep still knows such temporaries.
+TEST_F(StateFile, LongestNamesSaveAndTheirTemporariesAreSwept) {
+  for (const std::size_t length : {std::size_t{222}, std::size_t{223}, std::size_t{245}, std::size_t{255}}) {
+    // Multi-byte characters, so the head is cut at a character boundary.
+    std::string base = std::string(length % 2, 'x');
+    while (base.size() < length) base += "\xc3\xa9";
+    const std::string path = dir_ + "/" + base;
+    put(path, kEmptyState);
+    ASSERT_TRUE(load_state(path)) << length;
+    std::string head = base.substr(0, std::min<std::size_t>(length, 222));
+    while ((static_cast<unsigned char>(head.back()) & 0xC0) == 0xC0) head.pop_back();
+    const std::string stale = "." + head + ".tmp.999999999.0123456789abcdef";
+    ASSERT_LE(stale.size(), 255u);
+    put(dir_ + "/" + stale, "partial");
+    const CliState state = sample_state();
+    const auto saved = save_state(path, state);
+    ASSERT_TRUE(saved) << length << ": " << saved.error();
+    EXPECT_EQ(*load_state(path), state) << length;
+    EXPECT_EQ(entries(), std::vector<std::string>{base}) << length;  // the stale temporary is gone
+    std::remove(path.c_str());
+  }
+}
+
 TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
   const std::string real_dir = dir_ + "/real";
   ASSERT_EQ(::mkdir(real_dir.c_str(), 0700), 0);
