@@ -59,6 +59,7 @@ constexpr SaveCalls kRealCalls{
     .write = [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
     .fsync = [](int fd) { return ::fsync(fd); },
     .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
+    .fchown = [](int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); },
     .rename = [](const char* from, const char* to) { return ::rename(from, to); },
     .close = [](int fd) { return ::close(fd); },
     .unlink = [](const char* path) { return ::unlink(path); },
@@ -84,6 +85,8 @@ struct Target {
   std::string path;
   bool exists = false;
   mode_t mode = 0;  // permission bits of the existing file
+  uid_t owner = 0;  // and its owner and group
+  gid_t group = 0;
 };
 
 std::string folder_prefix(const std::string& path) {
@@ -97,12 +100,12 @@ std::expected<Target, std::string> resolve_target(const std::string& path) {
   for (int hops = 0;; ++hops) {
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0};
+      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0, 0, 0};
       return system_error(errno);
     }
     if (!S_ISLNK(st.st_mode)) {
       if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
-      return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
+      return Target{current, true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
     }
     if (hops == 40) return system_error(ELOOP);
     std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
@@ -268,12 +271,31 @@ std::expected<void, std::string> replace_file(const Target& target, const CliSta
     error = write_rendered(fd, state);
   }
   if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
+  // The new file keeps the old one's owner and group, set before the bits since a change of
+  // owner may clear set-id bits. A process that may not keep them (not root, not a member of
+  // the group) fails the save and leaves the old file: anything else would lock its owner out
+  // or open it to another group.
+  bool ownership_kept = true;
+  if (error == 0 && target.exists) {
+    struct stat made {};
+    if (::fstat(fd, &made) != 0) {
+      error = errno;
+    } else if ((made.st_uid != target.owner || made.st_gid != target.group) &&
+               g_calls.fchown(fd, target.owner, target.group) != 0) {
+      error = errno;
+      ownership_kept = false;
+    }
+  }
   if (error == 0 && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
   // A failed close can be the first report of a failed write-back.
   if (g_calls.close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   if (error == 0 && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
   if (error != 0) {
     g_calls.unlink(temp.c_str());
+    if (!ownership_kept) {
+      return std::unexpected(fmt::format("cannot keep the state file's owner {} and group {}: {}", target.owner,
+                                         target.group, std::strerror(error)));
+    }
     return system_error(error);
   }
 

@@ -428,6 +428,45 @@ TEST_F(StateFile, LongestNamesSaveAndTheirTemporariesAreSwept) {
   }
 }
 
+class StateFileAsRoot : public StateFile {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "skipped: keeping another user's ownership needs the tests to run as root";
+    StateFile::SetUp();
+  }
+  void TearDown() override {
+    if (!dir_.empty()) StateFile::TearDown();
+  }
+};
+
+// Root saving a file of another user gives it back to that user and group, with its bits.
+TEST_F(StateFileAsRoot, SaveKeepsOwnerGroupAndBits) {
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65533), 0);
+  ASSERT_EQ(::chmod(path_.c_str(), 02640), 0);
+  ASSERT_TRUE(save_state(path_, sample_state()));
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65533u);
+  EXPECT_EQ(st.st_mode & 07777, 02640u);
+}
+
+// Where the ownership cannot be kept the save fails and the old file stays as it was.
+TEST_F(StateFileAsRoot, SaveThatCannotKeepTheOwnerLeavesTheOldFile) {
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+  SaveCalls calls = real_save_calls();
+  calls.fchown = [](int, uid_t, gid_t) { return errno = EPERM, -1; };
+  save_calls() = calls;
+  auto saved = save_state(path_, sample_state());
+  save_calls() = real_save_calls();
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "cannot keep the state file's owner 65534 and group 65534: Operation not permitted");
+  EXPECT_EQ(get(path_), kEmptyState);
+  EXPECT_EQ(entries(), std::vector<std::string>{"state.json"});
+}
+
 TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
   const std::string real_dir = dir_ + "/real";
   ASSERT_EQ(::mkdir(real_dir.c_str(), 0700), 0);
