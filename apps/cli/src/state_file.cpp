@@ -272,9 +272,9 @@ std::expected<void, std::string> replace_file(const Target& target, const CliSta
   }
   if (error == 0 && g_calls.fsync(fd) != 0) error = errno;
   // The new file keeps the old one's owner and group, set before the bits since a change of
-  // owner may clear set-id bits. A process that may not keep them (not root, not a member of
-  // the group) fails the save and leaves the old file: anything else would lock its owner out
-  // or open it to another group.
+  // owner may clear set-id bits. A process that may not keep them (neither root nor the owner
+  // in the file's group) fails the save and leaves the old file: anything else would lock its
+  // owner out or open it to another group.
   bool ownership_kept = true;
   if (error == 0 && target.exists) {
     struct stat made {};

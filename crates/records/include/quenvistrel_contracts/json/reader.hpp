@@ -91,7 +91,8 @@ struct Streamed {
 inline constexpr std::size_t FAULT_CONTEXT = 4096;
 
 // Parses `file` from where its reading stands as one JSON document into `target`, feeding the
-// parser chunk by chunk as they are read, so the whole text is never held. The error is the
+// parser chunk by chunk as they are read, so the whole text of a regular file is never held
+// (a pipe's bytes are kept by `file`, which cannot read them again). The error is the
 // system's text of a failed read. The chunk size is a parameter for tests.
 [[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
                                                                std::size_t chunk_bytes = std::size_t{1} << 20);
