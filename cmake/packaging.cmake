@@ -90,8 +90,10 @@ if(QUEN_TESTS)
   add_test(NAME packaging.man_examples
            COMMAND bash ${tests}/man-examples.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE}
                    ${PROJECT_SOURCE_DIR}/examples)
+  add_test(NAME packaging.man_locking
+           COMMAND bash ${tests}/man-locking.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE})
   set_tests_properties(packaging.install_tree packaging.deb PROPERTIES RESOURCE_LOCK quen_install)
   set_tests_properties(packaging.install_tree packaging.deb packaging.man_lint packaging.grammar
-                       packaging.completion packaging.man_examples
+                       packaging.completion packaging.man_examples packaging.man_locking
                        PROPERTIES SKIP_RETURN_CODE 77 LABELS packaging)
 endif()

@@ -9,7 +9,8 @@
 //  - an accepted event carries exactly the raw event's values, the schema's product, the
 //    caller's context and a fresh version-4 identifier;
 //  - a rejection text is valid UTF-8 holding no raw control character (C0, DEL or C1): every
-//    echoed name has its controls escaped; a name without controls is echoed verbatim.
+//    echoed name has its controls escaped; a name without controls is echoed verbatim, cut
+//    to its first 64 bytes and "…" when longer.
 
 #include <cstdint>
 #include <optional>
@@ -204,8 +205,17 @@ void check_one(const SourceSchema& schema, const RawEvent& raw, std::set<quencor
   QUEN_FUZZ_CHECK(quen_fuzz::is_valid_utf8(text), text);
   QUEN_FUZZ_CHECK(!has_raw_control(text), text);
   if (carries_name(reason.kind) && !has_raw_control(reason.name)) {
-    QUEN_FUZZ_CHECK(text.find("'" + reason.name + "'") != std::string::npos, text);
+    std::string shown = reason.name;
+    if (shown.size() > 64) {
+      // Cut back to a character boundary at or before byte 64, then the ellipsis.
+      std::size_t keep = 64;
+      while ((static_cast<unsigned char>(shown[keep]) & 0xC0) == 0x80) --keep;
+      shown = shown.substr(0, keep) + "\u2026";
+    }
+    QUEN_FUZZ_CHECK(text.find("'" + shown + "'") != std::string::npos, text);
   }
+  // However long the names, a rejection stays a line of ordinary size.
+  QUEN_FUZZ_CHECK(text.size() < 700, text);
   if (expected->cls) {
     QUEN_FUZZ_CHECK(text.find(quenvistrel_contracts::display_name(*expected->cls)) != std::string::npos, text);
   }

@@ -10,9 +10,13 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "quencore_contracts/echo.hpp"
+
 namespace quenvistrel_cli {
 
 namespace {
+
+using quencore_contracts::echo_input;
 
 constexpr const char* kProgram = "quenvistrelctl";
 
@@ -41,7 +45,7 @@ std::expected<std::uint64_t, std::string> parse_u64(std::string_view text) {
   std::uint64_t value = 0;
   auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (ec != std::errc{}) {
-    return std::unexpected(fmt::format("{} is not in 0..={}", text, std::numeric_limits<std::uint64_t>::max()));
+    return std::unexpected(fmt::format("{} is not in 0..={}", echo_input(text), std::numeric_limits<std::uint64_t>::max()));
   }
   return value;
 }
@@ -57,7 +61,7 @@ std::expected<std::int64_t, std::string> parse_i64(std::string_view text) {
   std::int64_t value = 0;
   auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
   if (ec != std::errc{}) {
-    return std::unexpected(fmt::format("{} is not in {}..={}", text, std::numeric_limits<std::int64_t>::min(),
+    return std::unexpected(fmt::format("{} is not in {}..={}", echo_input(text), std::numeric_limits<std::int64_t>::min(),
                                        std::numeric_limits<std::int64_t>::max()));
   }
   return value;
@@ -277,7 +281,7 @@ std::vector<std::string> prepare_arguments(const CLI::App& app, std::span<const 
 std::string unexpected_arguments(const std::vector<std::string>& leftovers) {
   std::string quoted;
   for (const auto& arg : leftovers) {
-    quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", unmarked(arg));
+    quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", echo_input(unmarked(arg)));
   }
   return fmt::format("unexpected argument{} {}", leftovers.size() > 1 ? "s" : "", quoted);
 }
@@ -308,7 +312,8 @@ CLI::Option* add_value(CLI::App& app, const std::string& name, const std::string
     const std::string text = unmarked(values.front());
     auto value = convert(text);
     if (!value) {
-      throw CLI::ValidationError(fmt::format("invalid value '{}' for '{}': {}", text, shown, value.error()));
+      throw CLI::ValidationError(
+          fmt::format("invalid value '{}' for '{}': {}", echo_input(text), shown, value.error()));
     }
     target = std::move(*value);
     return true;
@@ -430,7 +435,7 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     if (app.get_subcommands().empty()) {
       const std::string message = leftovers.empty()                  ? std::string("a command is required")
                                   : leftovers.front().starts_with('-') ? unexpected_arguments(leftovers)
-                                                                       : fmt::format("unknown command '{}'", leftovers.front());
+                                                                       : fmt::format("unknown command '{}'", echo_input(leftovers.front()));
       return std::unexpected(usage_error(app, message));
     }
     return std::unexpected(usage_error(app, error.what()));
@@ -450,7 +455,7 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
             .status = 0, .to_stderr = false, .output = render_help(*sub, fmt::format("{} {}", kProgram, p.help_topic))});
       }
     }
-    return std::unexpected(usage_error(app, fmt::format("unknown command '{}'", p.help_topic)));
+    return std::unexpected(usage_error(app, fmt::format("unknown command '{}'", echo_input(p.help_topic))));
   }
 
   if (validate->parsed()) {

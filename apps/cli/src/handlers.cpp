@@ -63,7 +63,9 @@ HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
     text += line;
     rejected.emplace_back(line);
   }
-  emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, text);
+  auto printed =
+      emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, text);
+  if (!printed) return printed;
   return rejections.empty() ? 0 : 1;
 }
 
@@ -108,9 +110,8 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   std::fwrite(rejections.data(), 1, rejections.size(), stderr);
 
   if (auto saved = save.finish(ctx.state); !saved) return std::unexpected(std::move(saved.error()));
-  emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
-              fmt::format("ingested {}, rejected {}", accepted, rejected));
-  return 0;
+  return emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
+                     fmt::format("ingested {}, rejected {}", accepted, rejected));
 }
 
 HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
@@ -123,8 +124,7 @@ HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
     text += format_rollup_line(*rollups[i]);
     array.emplace_back(rollup_report_object(*rollups[i]));
   }
-  emit_report(ctx.json, std::move(array), text);
-  return 0;
+  return emit_report(ctx.json, std::move(array), text);
 }
 
 HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
@@ -141,8 +141,7 @@ HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
     text += format_indicator_line(store.indicators[i]);
     array.emplace_back(quenvistrel_contracts::json::to_json_value(store.indicators[i]));
   }
-  emit_report(ctx.json, std::move(array), text);
-  return 0;
+  return emit_report(ctx.json, std::move(array), text);
 }
 
 HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
@@ -160,17 +159,15 @@ HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
   ctx.state.rules.push_back(std::move(rule));
 
   if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
-  emit_report(ctx.json, boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id));
-  return 0;
+  return emit_report(ctx.json, boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id));
 }
 
 HandlerResult alert_eval_handler(RunContext& ctx, const AlertEvalCommand&) {
   const std::uint64_t fired = quenvistrel_alerts::evaluate(ctx.state.rules, ctx.state.store, ctx.state.alerts, ctx.now);
   if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   const std::uint64_t total = ctx.state.alerts.size();
-  emit_report(ctx.json, boost::json::object{{"fired", fired}, {"total", total}},
-              fmt::format("{} alert(s) fired this pass ({} total)", fired, total));
-  return 0;
+  return emit_report(ctx.json, boost::json::object{{"fired", fired}, {"total", total}},
+                     fmt::format("{} alert(s) fired this pass ({} total)", fired, total));
 }
 
 HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd) {
@@ -179,9 +176,9 @@ HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd) {
       store.apply_retention(VistrelStore::retention_window_seconds(cmd.days), ctx.now);
   if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   const std::uint64_t kept = store.rollups.size();
-  emit_report(ctx.json, boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
-              fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days, kept));
-  return 0;
+  return emit_report(ctx.json, boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
+                     fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days,
+                                 kept));
 }
 
 HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
@@ -191,11 +188,10 @@ HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
   const std::uint64_t i = state.store.indicators.size();
   const std::uint64_t u = state.rules.size();
   const std::uint64_t a = state.alerts.size();
-  emit_report(ctx.json,
-              boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
-              fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}", e, r,
-                          i, u, a));
-  return 0;
+  return emit_report(ctx.json,
+                     boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
+                     fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}",
+                                 e, r, i, u, a));
 }
 
 }  // namespace quenvistrel_cli

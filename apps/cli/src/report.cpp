@@ -1,13 +1,15 @@
 #include "report.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "quenvistrel_contracts/json/compact.hpp"
 
 namespace quenvistrel_cli {
 
-void emit_report(bool json, const boost::json::value& value, std::string_view text) {
+std::expected<int, std::string> emit_report(bool json, const boost::json::value& value, std::string_view text) {
   // Built whole first, so a large report reaches stdio as one write.
   std::string out;
   if (json) {
@@ -19,7 +21,15 @@ void emit_report(bool json, const boost::json::value& value, std::string_view te
   // Standard error is buffered to spare ingest a system call per rejection line; those lines
   // must still be out before the report that counts them.
   std::fflush(stderr);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (auto written = write_stdout(out); !written) return std::unexpected(std::move(written.error()));
+  return 0;
+}
+
+std::expected<void, std::string> write_stdout(std::string_view bytes) {
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0) return {};
+  // A stream that fails without saying why is still a lost report.
+  return std::unexpected(std::string(std::strerror(errno != 0 ? errno : EIO)));
 }
 
 }  // namespace quenvistrel_cli

@@ -7,6 +7,7 @@
 
 #include "cli.hpp"
 #include "quencore_contracts/time.hpp"
+#include "report.hpp"
 #include "state_file.hpp"
 
 namespace quenvistrel_cli {
@@ -24,7 +25,11 @@ HandlerResult run(std::span<const std::string> args) {
   auto cli = parse_command_line(args);
   if (!cli) {
     const EarlyExit& early = cli.error();
-    std::fwrite(early.output.data(), 1, early.output.size(), early.to_stderr ? stderr : stdout);
+    if (early.to_stderr) {
+      std::fwrite(early.output.data(), 1, early.output.size(), stderr);
+    } else if (auto written = write_stdout(early.output); !written) {
+      return std::unexpected(std::move(written.error()));
+    }
     return early.status;
   }
 

@@ -51,6 +51,7 @@ constexpr SaveCalls kRealCalls{
     .write = [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
     .fsync = [](int fd) { return ::fsync(fd); },
     .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
+    .fchown = [](int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); },
     .rename = [](const char* from, const char* to) { return ::rename(from, to); },
     .close = [](int fd) { return ::close(fd); },
     .copy_file_range = [](int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
@@ -60,12 +61,26 @@ constexpr SaveCalls kRealCalls{
 
 SaveCalls g_calls = kRealCalls;
 
+// The state must be a regular file (or a folder, which fails like any unreadable path): a FIFO
+// would block the run, with the folder lock held, and a device could be endless.
+std::optional<std::string> not_regular(mode_t mode) {
+  if (S_ISREG(mode) || S_ISDIR(mode)) return std::nullopt;
+  const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                                      : "a special file";
+  return fmt::format("the state path is {}, not a regular file", kind);
+}
+
 // The file a save replaces: the path itself, or for a symbolic link the file at the end of
 // its chain, so that the link stays a link.
 struct Target {
   std::string path;
   bool exists = false;
   mode_t mode = 0;  // permission bits of the existing file
+  uid_t owner = 0;  // and its owner and group
+  gid_t group = 0;
 };
 
 std::string folder_prefix(const std::string& path) {
@@ -79,10 +94,13 @@ std::expected<Target, std::string> resolve_target(const std::string& path) {
   for (int hops = 0;; ++hops) {
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0};
+      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0, 0, 0};
       return system_error(errno);
     }
-    if (!S_ISLNK(st.st_mode)) return Target{current, true, static_cast<mode_t>(st.st_mode & 07777)};
+    if (!S_ISLNK(st.st_mode)) {
+      if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
+      return Target{current, true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+    }
     if (hops == 40) return system_error(ELOOP);
     std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
     ssize_t n = 0;
@@ -146,14 +164,25 @@ class IgnoreFileSizeSignal {
   bool active_ = false;
 };
 
-// The name of a temporary for `base` written by process `pid`: ".{base}.tmp.{pid}.{16 hex}".
+// What a temporary's name keeps of `base`: all of it, unless ".{base}.tmp.{pid}.{16 hex}"
+// could pass the 255-byte limit on a file name (with a pid of up to 10 digits); then its
+// head, cut at a character boundary. Every name that loads can thus be saved.
+std::string_view temp_stem(std::string_view base) {
+  constexpr std::size_t kRoom = 255 - (1 + 5 + 10 + 1 + 16);
+  if (base.size() <= kRoom) return base;
+  std::size_t end = kRoom;
+  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
+  return base.substr(0, end);
+}
+
+// The name of a temporary for `base` written by process `pid`: ".{stem}.tmp.{pid}.{16 hex}".
 std::string temp_name(std::string_view base, long pid, std::string_view suffix) {
-  return fmt::format(".{}.tmp.{}.{}", base, pid, suffix);
+  return fmt::format(".{}.tmp.{}.{}", temp_stem(base), pid, suffix);
 }
 
 // The pid in `name` when it is a temporary of `base`, else -1.
 long temp_owner(std::string_view name, std::string_view base) {
-  const std::string head = fmt::format(".{}.tmp.", base);
+  const std::string head = fmt::format(".{}.tmp.", temp_stem(base));
   if (!name.starts_with(head)) return -1;
   name.remove_prefix(head.size());
   const std::size_t dot = name.find('.');
@@ -170,15 +199,23 @@ long temp_owner(std::string_view name, std::string_view base) {
 }
 
 // Removes temporaries of `base` that a killed save left behind: those of processes that no
-// longer run (and our own, since this save has finished). Failures are ignored: a leftover
-// temporary is harmless and the next save tries again.
+// longer run (and our own, since this save has finished). Only what a save of ours could have
+// left goes: a regular file of this user with one link, never a link, FIFO or socket that
+// merely has such a name. Failures are ignored: a leftover temporary is harmless and the next
+// save tries again.
 void remove_stale_temporaries(const std::string& folder, std::string_view base) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
   const long self = ::getpid();
+  const uid_t user = ::geteuid();
   while (const dirent* entry = ::readdir(dir)) {
     const long pid = temp_owner(entry->d_name, base);
     if (pid < 0) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != user || st.st_nlink != 1) {
+      continue;
+    }
     if (pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
       ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
@@ -330,6 +367,22 @@ struct StateSave::Impl {
     }
   }
 
+  // The new file keeps the old one's owner and group, set before the bits since a change of
+  // owner may clear set-id bits. A process that may not keep them (neither root nor the owner
+  // in the file's group) fails the save and leaves the old file: anything else would lock its
+  // owner out or open it to another group.
+  void keep_ownership() {
+    if (failed() || !target.exists) return;
+    struct stat made {};
+    if (::fstat(fd, &made) != 0) {
+      error = errno;
+    } else if ((made.st_uid != target.owner || made.st_gid != target.group) &&
+               g_calls.fchown(fd, target.owner, target.group) != 0) {
+      failure = fmt::format("cannot keep the state file's owner {} and group {}: {}", target.owner, target.group,
+                            std::strerror(errno));
+    }
+  }
+
   std::expected<void, std::string> finish(const CliState& state) {
     if (!failed()) {
       end_document(writer, state);
@@ -340,6 +393,7 @@ struct StateSave::Impl {
     // A source that changed explains any failure of copying from it.
     if (stale) failure = "the state file was changed by another program while in use";
     if (!failed() && g_calls.fsync(fd) != 0) error = errno;
+    keep_ownership();
     if (!failed() && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
     if (fd >= 0) {
       // A failed close can be the first report of a failed write-back.
@@ -465,6 +519,8 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
     if (errno == ENOENT || errno == ENOTDIR) return CliState{};
     return system_error(errno);
   }
+  if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
+  // A folder gives the system's own error for reading it.
   if (!S_ISREG(st.st_mode)) return json::read_json_file<CliState>(path);
 
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -27,7 +27,8 @@ struct CliState {
 
 // A path that does not exist gives the empty state; any other failure is an error text.
 [[nodiscard]] std::expected<CliState, std::string> load_state(const std::string& path);
-// Replaces the file atomically; on failure the previous file is untouched.
+// Replaces the file atomically, keeping its permission bits, owner and group; on failure the
+// previous file is untouched.
 [[nodiscard]] std::expected<void, std::string> save_state(const std::string& path, const CliState& state);
 
 // A save under way, for a command that adds events as it goes (ingest): the state's events are
@@ -94,6 +95,7 @@ struct SaveCalls {
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*fsync)(int fd);
   int (*fchmod)(int fd, mode_t mode);
+  int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*rename)(const char* from, const char* to);
   int (*close)(int fd);
   ssize_t (*copy_file_range)(int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,

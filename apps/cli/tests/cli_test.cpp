@@ -1,6 +1,7 @@
 #include "cli.hpp"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -201,6 +202,25 @@ TEST(CommandLine, UsageErrorsGoToStandardErrorWithStatus2) {
     EXPECT_TRUE(cli.error().to_stderr);
     EXPECT_THAT(cli.error().output, StartsWith("error: "));
     EXPECT_THAT(cli.error().output, HasSubstr("\nUsage: quenvistrelctl"));
+  }
+}
+
+// Arguments repeated in a usage error follow the rule of every echo: control characters
+// escaped, cut to 64 bytes.
+TEST(CommandLine, UsageErrorsEchoArgumentsEscapedAndCut) {
+  const std::string digits(80, '9');
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"risk", "--threshold", "1\x1b[2J"}, "error: invalid value '1\\u001b[2J' for '--threshold <THRESHOLD>': "},
+      {{"\x1b]0;x\x07"}, "error: unknown command '\\u001b]0;x\\u0007'\n"},
+      {{"summary", "--\x07"}, "error: unexpected argument '--\\u0007'\n"},
+      {{"rollups", "--tenant", "\x1b"}, "invalid character: found `\\u001b` at 1\n"},
+      {{"risk", "--threshold", digits}, "': " + digits.substr(0, 64) + "\u2026 is not in 0..=18446744073709551615\n"},
+  };
+  for (const auto& [args, shown] : cases) {
+    auto cli = parse(args);
+    ASSERT_FALSE(cli) << args.back();
+    EXPECT_THAT(cli.error().output, HasSubstr(shown));
+    EXPECT_EQ(cli.error().output.find('\x1b'), std::string::npos) << cli.error().output;
   }
 }
 

@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -236,6 +239,36 @@ TEST_F(StateFile, PathsThatCannotBeExaminedFail) {
   }
 }
 
+// A FIFO would block the run (holding the folder lock), a device could be endless: the
+// load, the lock and the save refuse them before opening anything.
+TEST_F(StateFile, PathsThatAreNotRegularFilesFailAtOnce) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  const std::string fifo_link = dir_ + "/link.json";
+  ASSERT_EQ(::symlink("state.json", fifo_link.c_str()), 0);
+  const std::string socket_path = dir_ + "/socket.json";
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {path_, "the state path is a FIFO, not a regular file"},
+      {fifo_link, "the state path is a FIFO, not a regular file"},
+      {socket_path, "the state path is a socket, not a regular file"},
+      {"/dev/zero", "the state path is a character device, not a regular file"},
+  };
+  for (const auto& [path, error] : cases) {
+    EXPECT_EQ(load_state(path).error(), error);
+    EXPECT_EQ(lock_state_folder(path).error(), error);
+    EXPECT_EQ(save_state(path, CliState{}).error(), error);
+  }
+  ::close(sock);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));  // not replaced
+  EXPECT_EQ(entries().size(), 3u);    // and nothing left beside it
+}
+
 TEST_F(StateFile, SaveThroughALinkReplacesItsTargetAndKeepsTheLink) {
   ASSERT_EQ(::mkdir((dir_ + "/real").c_str(), 0700), 0);
   put(dir_ + "/real/state.json", "old");
@@ -340,6 +373,99 @@ TEST_F(StateFile, SaveRemovesTemporariesThatKilledSavesLeftBehind) {
   EXPECT_EQ(names, (std::vector<std::string>{other_state, live, unlike, "state.json"}));
   // A leftover temporary never makes a load fail.
   EXPECT_TRUE(load_state(path_));
+}
+
+// Only what a killed save of this user could have left is removed: not a link, FIFO or
+// socket that merely has a temporary's name, nor a second name of a file, nor another user's
+// file.
+TEST_F(StateFile, SweepRemovesOnlyRegularTemporariesOfThisUser) {
+  const auto temp = [](int n) { return ".state.json.tmp.99999999" + std::to_string(n) + ".0123456789abcdef"; };
+  put(dir_ + "/precious", "keep");
+  ASSERT_EQ(::symlink("precious", (dir_ + "/" + temp(1)).c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir_ + "/" + temp(2)).c_str(), 0600), 0);
+  ASSERT_EQ(::link((dir_ + "/precious").c_str(), (dir_ + "/" + temp(3)).c_str()), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir_ + "/" + temp(4)).c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(sock);
+  std::vector<std::string> kept = {"precious", temp(1), temp(2), temp(3), temp(4), "state.json"};
+  put(dir_ + "/" + temp(5), "partial");  // a real leftover: removed
+  if (::geteuid() == 0) {
+    put(dir_ + "/" + temp(6), "partial");
+    ASSERT_EQ(::chown((dir_ + "/" + temp(6)).c_str(), 65534, 65534), 0);
+    kept.push_back(temp(6));
+  }
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  auto names = entries();
+  std::sort(names.begin(), names.end());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(names, kept);
+  EXPECT_EQ(get(dir_ + "/precious"), "keep");
+}
+
+// A name of up to 255 bytes loads, so it must save too: the temporary keeps only the head of
+// it, and the sweep still knows such temporaries.
+TEST_F(StateFile, LongestNamesSaveAndTheirTemporariesAreSwept) {
+  for (const std::size_t length : {std::size_t{222}, std::size_t{223}, std::size_t{245}, std::size_t{255}}) {
+    // Multi-byte characters, so the head is cut at a character boundary.
+    std::string base = std::string(length % 2, 'x');
+    while (base.size() < length) base += "\xc3\xa9";
+    const std::string path = dir_ + "/" + base;
+    put(path, kEmptyState);
+    ASSERT_TRUE(load_state(path)) << length;
+    std::string head = base.substr(0, std::min<std::size_t>(length, 222));
+    while ((static_cast<unsigned char>(head.back()) & 0xC0) == 0xC0) head.pop_back();
+    const std::string stale = "." + head + ".tmp.999999999.0123456789abcdef";
+    ASSERT_LE(stale.size(), 255u);
+    put(dir_ + "/" + stale, "partial");
+    const CliState state = sample_state();
+    const auto saved = save_state(path, state);
+    ASSERT_TRUE(saved) << length << ": " << saved.error();
+    EXPECT_EQ(*load_state(path), state) << length;
+    EXPECT_EQ(entries(), std::vector<std::string>{base}) << length;  // the stale temporary is gone
+    std::remove(path.c_str());
+  }
+}
+
+class StateFileAsRoot : public StateFile {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "skipped: keeping another user's ownership needs the tests to run as root";
+    StateFile::SetUp();
+  }
+  void TearDown() override {
+    if (!dir_.empty()) StateFile::TearDown();
+  }
+};
+
+// Root saving a file of another user gives it back to that user and group, with its bits.
+TEST_F(StateFileAsRoot, SaveKeepsOwnerGroupAndBits) {
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65533), 0);
+  ASSERT_EQ(::chmod(path_.c_str(), 02640), 0);
+  ASSERT_TRUE(save_state(path_, sample_state()));
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65533u);
+  EXPECT_EQ(st.st_mode & 07777, 02640u);
+}
+
+// Where the ownership cannot be kept the save fails and the old file stays as it was.
+TEST_F(StateFileAsRoot, SaveThatCannotKeepTheOwnerLeavesTheOldFile) {
+  ASSERT_TRUE(save_state(path_, CliState{}));
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+  SaveCalls calls = real_save_calls();
+  calls.fchown = [](int, uid_t, gid_t) { return errno = EPERM, -1; };
+  save_calls() = calls;
+  auto saved = save_state(path_, sample_state());
+  save_calls() = real_save_calls();
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "cannot keep the state file's owner 65534 and group 65534: Operation not permitted");
+  EXPECT_EQ(get(path_), kEmptyState);
+  EXPECT_EQ(entries(), std::vector<std::string>{"state.json"});
 }
 
 TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {

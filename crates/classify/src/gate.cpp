@@ -4,8 +4,9 @@
 
 #include <array>
 #include <cstdint>
-#include <iterator>
 #include <string_view>
+
+#include "quencore_contracts/echo.hpp"
 
 namespace quenvistrel_classify {
 
@@ -96,50 +97,10 @@ std::optional<ValueViolation> judge(FieldClass c, const Scan& s) {
   return std::nullopt;
 }
 
-// Echoed names come straight from the source; escaping their control characters keeps one
-// rejection on one line and keeps terminal control sequences out of the reports.
-std::string escape_controls(std::string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto b = static_cast<unsigned char>(name[i]);
-    unsigned code = 0x100;  // none
-    if (b < 0x20 || b == 0x7F) {
-      code = b;
-    } else if (b == 0xC2 && i + 1 < name.size()) {
-      // U+0080–U+009F, the only two-byte controls; 0xC2 is always a lead byte in valid UTF-8.
-      const auto b1 = static_cast<unsigned char>(name[i + 1]);
-      if (b1 >= 0x80 && b1 <= 0x9F) {
-        code = b1;
-        ++i;
-      }
-    }
-    switch (code) {
-      case 0x100:
-        out.push_back(name[i]);
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        fmt::format_to(std::back_inserter(out), "\\u{:04x}", code);
-        break;
-    }
-  }
-  return out;
-}
+// Echoed names come straight from the source: escaping their control characters keeps one
+// rejection on one line and terminal control sequences out of the reports, and cutting them
+// keeps an undeclared name of any length from giving a line of that length.
+std::string shown(std::string_view name) { return quencore_contracts::echo_input(name); }
 
 RejectReason reject(RejectReason::Kind kind, std::string name = {}, FieldClass c = FieldClass::Unknown) {
   return RejectReason{kind, std::move(name), c, 0, ValueViolation{ValueViolation::Kind::ExceedsBound}};
@@ -177,34 +138,34 @@ std::string to_string(const RejectReason& r) {
       return "subject_kind is not declared in the source schema (unknown subject kinds are rejected by default)";
     case K::SubjectKindNotPersistable:
       return fmt::format("subject_id (subject_kind '{}') is classified {} and cannot be persisted",
-                         escape_controls(r.name), cls);
+                         shown(r.name), cls);
     case K::EmptySubjectId:
       return fmt::format("subject_id (subject_kind '{}') is empty; subject_id must identify a subject",
-                         escape_controls(r.name));
+                         shown(r.name));
     case K::SubjectIdTooLong:
       return fmt::format(
           "subject_id (subject_kind '{}') exceeds the {}-byte identifier bound; subject_id is an identifier "
           "channel, not free text \u2014 put descriptive values in classified `fields` instead",
-          escape_controls(r.name), r.bound);
+          shown(r.name), r.bound);
     case K::SubjectIdControlCharacters:
       return fmt::format(
           "subject_id (subject_kind '{}') contains control characters; subject_id is a single-line identifier, "
           "not free-text or multi-line content",
-          escape_controls(r.name));
+          shown(r.name));
     case K::SubjectIdContradictsClass:
       return fmt::format(
           "subject_id (subject_kind '{}', classified {}) {} \u2014 the value contradicts the class its schema "
           "declared it under",
-          escape_controls(r.name), cls, to_string(r.violation));
+          shown(r.name), cls, to_string(r.violation));
     case K::UnknownField:
       return fmt::format("field '{}' is not in the source schema (unknown fields are rejected by default)",
-                         escape_controls(r.name));
+                         shown(r.name));
     case K::FieldNotPersistable:
-      return fmt::format("field '{}' is classified {} and cannot be persisted", escape_controls(r.name), cls);
+      return fmt::format("field '{}' is classified {} and cannot be persisted", shown(r.name), cls);
     case K::FieldContradictsClass:
       return fmt::format(
           "field '{}' (classified {}) {} \u2014 the value contradicts the class its schema declared it under",
-          escape_controls(r.name), cls, to_string(r.violation));
+          shown(r.name), cls, to_string(r.violation));
   }
   return {};
 }

@@ -275,7 +275,7 @@ TEST(Gate, SubjectIdControlsAndClasses) {
   EXPECT_EQ(g.text(s, e), "");
 }
 
-// Names echoed from the source cannot break a report line or reach the terminal raw.
+// Names echoed from the source cannot break a report line, flood it or reach the terminal raw.
 TEST(Gate, EchoedNamesHaveControlsEscaped) {
   Gate g;
   struct Row {
@@ -291,6 +291,10 @@ TEST(Gate, EchoedNamesHaveControlsEscaped) {
       {std::string("x\0y", 3), "x\\u0000y"},
       {"\x7F", "\\u007f"},
       {"\xC2\x80\xC2\x85\xC2\x9F\xC2\xA0", "\\u0080\\u0085\\u009f\xC2\xA0"},
+      // A long name is cut to its first 64 bytes, so an undeclared name of any size gives a
+      // line of normal size.
+      {std::string(64, 'n'), std::string(64, 'n')},
+      {std::string(1 << 20, 'n'), std::string(64, 'n') + "\u2026"},
   };
   for (const Row& row : rows) {
     RawEvent e = login_event();

@@ -5,6 +5,8 @@
 #include <array>
 #include <chrono>
 
+#include "quencore_contracts/echo.hpp"
+
 namespace quencore_contracts {
 
 namespace {
@@ -180,7 +182,7 @@ Failure check_and_convert(Fields& f, std::int64_t& seconds) {
 
 quencore_error::CoreError reading_error(std::string_view input, const Failure& failure) {
   std::string text = "invalid RFC 3339 timestamp ";
-  text.append(input).append(": ");
+  text.append(echo_input(input)).append(": ");
   switch (failure.fault) {
     case Fault::Unparsable:
       text.append("the '").append(failure.component).append("' component could not be parsed");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "quencore_contracts/echo.hpp"
 #include "quencore_contracts/random.hpp"
 
 namespace quencore_contracts {
@@ -58,8 +59,12 @@ std::optional<std::string> find_bad_character(std::string_view body, std::size_t
     const std::size_t len = utf8_length(body, i);
     std::string reason = "invalid character: found `";
     // A byte that starts no well-formed character is shown as U+FFFD so that the message
-    // itself stays valid UTF-8.
-    reason.append(len == 0 ? std::string_view("\xEF\xBF\xBD") : body.substr(i, len));
+    // itself stays valid UTF-8; a control character is shown escaped.
+    if (len == 0) {
+      reason.append("\xEF\xBF\xBD");
+    } else {
+      append_escaped(reason, body.substr(i, len));
+    }
     reason.append("` at ").append(std::to_string(position));
     return reason;
   }

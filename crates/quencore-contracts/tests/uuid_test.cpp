@@ -53,6 +53,9 @@ TEST(UuidParse, ReasonShapes) {
       // A byte that starts no character is never echoed raw.
       {"00\xFF", "invalid character: found `\xEF\xBF\xBD` at 3"},
       {"0\xC3", "invalid character: found `\xEF\xBF\xBD` at 2"},
+      // Nor is a control character: it could drive the terminal the message goes to.
+      {"0\x1b]0;x\x07", "invalid character: found `\\u001b` at 2"},
+      {"\xC2\x9B" "2J", "invalid character: found `\\u009b` at 1"},
       {"00112233-4455-6677-8899", "invalid group count: expected 5, found 4"},
       {"0011-2233-4455-6677-8899-aabbccddeeff", "invalid group count: expected 5, found 6"},
       {"-", "invalid group count: expected 5, found 2"},

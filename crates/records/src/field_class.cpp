@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "quencore_contracts/echo.hpp"
+
 namespace quenvistrel_contracts {
 
 namespace {
@@ -59,7 +61,7 @@ std::expected<FieldClass, std::string> field_class_from_wire(std::string_view te
     }
   }
   std::string message = "unknown variant `";
-  message.append(text).append(
+  message.append(quencore_contracts::echo_input(text)).append(
       "`, expected one of `public`, `operational_metadata`, `security_metadata`, "
       "`pseudonymous_identifier`, `tenant_identifier`, `sensitive_metadata`, `secret`, "
       "`content`, `unknown`");

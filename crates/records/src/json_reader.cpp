@@ -1,9 +1,5 @@
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +9,7 @@
 #include <fmt/format.h>
 
 #include "json_syntax.hpp"
-#include "quenvistrel_contracts/json/escape.hpp"
+#include "quencore_contracts/echo.hpp"
 #include "quenvistrel_contracts/json/reader.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -69,29 +65,16 @@ std::string expected_text(const TypeOps& ops) {
   return std::string(ops.expected);
 }
 
-// Values echoed in our own type and range messages are cut to their first 64 bytes (at a
-// character boundary), so a huge value gives a message of normal size.
-std::string_view head_of(std::string_view text, bool& cut) {
-  constexpr std::size_t kShown = 64;
-  cut = text.size() > kShown;
-  if (!cut) return text;
-  std::size_t end = kShown;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-std::string shown(std::string_view text) {
-  bool cut = false;
-  std::string out(head_of(text, cut));
-  if (cut) out += "\u2026";
-  return out;
-}
+// Values echoed in our own type and range messages follow the rule of every echo: cut, with
+// their control characters escaped.
+std::string shown(std::string_view text) { return quencore_contracts::echo_input(text); }
 
 std::string quoted(std::string_view text) {
   bool cut = false;
-  std::string out;
-  append_json_string(out, head_of(text, cut));
-  if (cut) out.insert(out.size() - 1, "\u2026");
+  std::string out = "\"";
+  quencore_contracts::append_escaped(out, quencore_contracts::echo_head(text, cut), true);
+  if (cut) out += "\u2026";
+  out += '"';
   return out;
 }
 
@@ -407,8 +390,8 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
   return {};
 }
 
-std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops, void* target,
-                                                     std::size_t chunk_bytes) {
+std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                                 std::size_t chunk_bytes) {
   boost::json::parse_options options;
   options.max_depth = kMaxDepth;
   boost::json::basic_parser<Handler> parser(options, ops, target);
@@ -417,33 +400,33 @@ std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops
   // large enough that the system calls do not count.
   const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
-  const auto only_whitespace = [](const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      if (p[i] != ' ' && p[i] != '\t' && p[i] != '\n' && p[i] != '\r') return false;
-    }
-    return true;
+  // The first byte from `from` on that is not whitespace, or `size`.
+  const auto skip_whitespace = [&chunk](std::size_t from, std::size_t size) {
+    const char* p = chunk.get();
+    while (from < size && (p[from] == ' ' || p[from] == '\t' || p[from] == '\n' || p[from] == '\r')) ++from;
+    return from;
   };
+  const auto refused = [](std::size_t stop) { return Streamed{StreamOutcome::Refused, stop}; };
+  std::size_t fed = 0;  // bytes before the current chunk
   while (true) {
-    const ssize_t got = ::read(fd, chunk.get(), kChunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(std::string(std::strerror(errno)));
-    }
-    const auto size = static_cast<std::size_t>(got);
+    auto got = file.read_some(chunk.get(), kChunk);
+    if (!got) return std::unexpected(std::move(got.error()));
+    const std::size_t size = *got;
     if (size == 0) break;
-    if (parser.done()) {
-      if (!only_whitespace(chunk.get(), size)) return StreamOutcome::Refused;
-      continue;
+    std::size_t consumed = 0;
+    if (!parser.done()) {
+      consumed = parser.write_some(true, chunk.get(), size, ec);
+      if (ec || parser.handler().failed()) return refused(fed + consumed);
     }
-    const std::size_t consumed = parser.write_some(true, chunk.get(), size, ec);
-    if (ec || parser.handler().failed()) return StreamOutcome::Refused;
-    if (consumed < size && !only_whitespace(chunk.get() + consumed, size - consumed)) return StreamOutcome::Refused;
+    // Only whitespace may follow the value.
+    if (const std::size_t next = skip_whitespace(consumed, size); next < size) return refused(fed + next);
+    fed += size;
   }
   if (!parser.done()) {
     parser.write_some(false, nullptr, 0, ec);
-    if (ec || parser.handler().failed() || !parser.done()) return StreamOutcome::Refused;
+    if (ec || parser.handler().failed() || !parser.done()) return refused(fed);
   }
-  return StreamOutcome::Read;
+  return Streamed{};
 }
 
 std::string invalid_integer(std::string_view text, std::string_view expected) {

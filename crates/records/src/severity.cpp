@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "quencore_contracts/echo.hpp"
+
 namespace quenvistrel_contracts {
 
 namespace {
@@ -32,7 +34,7 @@ std::expected<Severity, std::string> severity_from_wire(std::string_view text) {
     }
   }
   std::string message = "unknown variant `";
-  message.append(text).append("`, expected one of `info`, `low`, `medium`, `high`, `critical`");
+  message.append(quencore_contracts::echo_input(text)).append("`, expected one of `info`, `low`, `medium`, `high`, `critical`");
   return std::unexpected(std::move(message));
 }
 

@@ -1,5 +1,7 @@
 #include "quenvistrel_contracts/time_bucket.hpp"
 
+#include "quencore_contracts/echo.hpp"
+
 namespace quenvistrel_contracts {
 
 std::int64_t bucket_start(TimeBucket b, const quencore_contracts::Timestamp& t) {
@@ -25,7 +27,7 @@ std::expected<TimeBucket, std::string> time_bucket_from_wire(std::string_view te
     return TimeBucket::Day;
   }
   std::string message = "unknown variant `";
-  message.append(text).append("`, expected `hour` or `day`");
+  message.append(quencore_contracts::echo_input(text)).append("`, expected `hour` or `day`");
   return std::unexpected(std::move(message));
 }
 

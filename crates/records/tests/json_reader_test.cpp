@@ -124,6 +124,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "validation failed: invalid RFC 3339 timestamp 2023-02-29T00:00:00Z: day was not in range at line 1 "
                   "column 31"},
         ErrorCase{R"({"when": 5})", "invalid type: integer `5`, expected an RFC 3339 timestamp string at line 1 column 10"},
+        // Echoed values have their control characters escaped, DEL and C1 included.
+        ErrorCase{R"({"severity": "\u001b]0;owned\u0007"})",
+                  "unknown variant `\\u001b]0;owned\\u0007`, expected one of `info`, `low`, `medium`, `high`, "
+                  "`critical` at line 1 column 35"},
+        ErrorCase{R"({"when": "\u009b2J\u007f"})",
+                  "validation failed: invalid RFC 3339 timestamp \\u009b2J\\u007f: the 'year' component could not "
+                  "be parsed at line 1 column 25"},
+        ErrorCase{R"({"huge": "a\"\\\u009b"})",
+                  "invalid type: string \"a\\\"\\\\\\u009b\", expected u64 at line 1 column 22"},
         ErrorCase{R"({"slug": "Edge"})",
                   "invalid Slug identifier: may contain only lowercase ASCII letters, digits and hyphens at line 1 "
                   "column 15"},
@@ -202,6 +211,13 @@ TEST(Reader, HugeValuesAreEchoedCutToTheirFirstBytes) {
   const std::string text(100, 'x');
   EXPECT_EQ(probe_error("{\"huge\": \"" + text + "\"}"),
             "invalid type: string \"" + std::string(64, 'x') + "\u2026\", expected u64 at line 1 column 111");
+  // Unknown enumeration names and bad timestamps too, whatever their size.
+  const std::string name(1 << 20, 'h');
+  EXPECT_EQ(probe_error("{\"severity\": \"" + name + "\"}").substr(0, 85),
+            "unknown variant `" + std::string(64, 'h') + "\u2026`");
+  EXPECT_EQ(probe_error("{\"severity\": {\"" + name + "\": null}}").substr(0, 85),
+            "unknown variant `" + std::string(64, 'h') + "\u2026`");
+  EXPECT_LT(probe_error("{\"when\": \"" + name + "\"}").size(), 250u);
 }
 
 TEST(Reader, ReadsEveryCodec) {

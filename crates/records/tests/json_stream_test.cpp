@@ -1,10 +1,17 @@
 // Reading a file chunk by chunk must give exactly what reading its whole text gives, wherever
 // the chunk boundaries fall: inside keys, strings, escapes, numbers and multi-byte characters.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,9 +43,9 @@ class StreamedRead : public testing::Test {
   qj::StreamOutcome stream(std::vector<VistrelRollup>& into, std::size_t chunk) {
     auto file = qj::ReadableFile::open(path_);
     EXPECT_TRUE(file);
-    auto outcome = qj::stream_into(file->fd(), qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
-    EXPECT_TRUE(outcome);
-    return *outcome;
+    auto streamed = qj::stream_into(*file, qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
+    EXPECT_TRUE(streamed);
+    return streamed->outcome;
   }
 
   std::string path_;
@@ -88,6 +95,123 @@ TEST_F(StreamedRead, FaultsAreReportedAsTheWholeTextReportsThem) {
   }
   EXPECT_EQ(qj::read_json_file<std::vector<VistrelRollup>>(path_ + ".absent").error(), "No such file or directory");
   EXPECT_EQ(qj::read_json_file<std::vector<VistrelRollup>>("/tmp").error(), "Is a directory");
+}
+
+using Rollups = std::vector<VistrelRollup>;
+
+// A valid array of `count` rollups, a MiB for every three thousand or so, so a fault placed after
+// it lies beyond the first chunks of a streamed read.
+std::string many_rollups(std::size_t count) {
+  std::vector<VistrelRollup> rollups(count);
+  for (auto& r : rollups) {
+    r.product_id = *Slug::try_from("edge");
+    r.event_type = "login_failed";
+  }
+  std::string text;
+  qj::write_pretty(text, rollups);
+  return text;
+}
+
+// Only the text up to the fault is read again, and it gives the message the whole text gives.
+TEST_F(StreamedRead, FaultsFarIntoTheFileAreReportedExactly) {
+  const std::string valid = many_rollups(7000);
+  ASSERT_GT(valid.size(), 2u << 20);
+  const std::string body = valid.substr(0, valid.size() - 1);  // without the closing bracket
+  const std::string cases[] = {
+      body + ", {\"count\": -1}]",  // a range error
+      body + ", {\"count\": 1.5}]",  // a number at the end of what is read again
+      body + ", \"a\\qb\"]",         // a bad escape
+      body + ", tru]",              // a broken literal
+      valid + "\n\n  x",            // trailing characters after lines of whitespace
+      body + ",",                    // the end of the input
+  };
+  const auto lines = static_cast<std::size_t>(std::count(valid.begin(), valid.end(), '\n'));
+  for (const auto& text : cases) {
+    put(text);
+    auto file = qj::read_json_file<Rollups>(path_);
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error(), qj::read_json<Rollups>(text).error());
+    const std::size_t at = file.error().find(" at line ");
+    ASSERT_NE(at, std::string::npos) << file.error();
+    EXPECT_GE(std::stoul(file.error().substr(at + 9)), lines) << file.error();
+  }
+}
+
+// A fault at the start of a file whose size is a terabyte (sparse: nothing is stored) is
+// found at once; reading it whole again would never end.
+TEST_F(StreamedRead, AFaultNearTheStartCostsNoMoreThanItsOffset) {
+  put("[{\"skipped\": " + std::string(200, '['));
+  ASSERT_EQ(::truncate(path_.c_str(), off_t{1} << 40), 0);
+  auto file = qj::read_json_file<Rollups>(path_);
+  ASSERT_FALSE(file);
+  EXPECT_EQ(file.error(), "recursion limit exceeded at line 1 column 140");
+  // The same for an input that never ends.
+  auto zero = qj::read_json_file<Rollups>("/dev/zero");
+  ASSERT_FALSE(zero);
+  EXPECT_EQ(zero.error(), "expected value at line 1 column 1");
+}
+
+class PipeRead : public StreamedRead {
+ protected:
+  void SetUp() override {
+    StreamedRead::SetUp();
+    std::remove(path_.c_str());
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  }
+};
+
+// Opening a FIFO waits for a writer; with none, reading would wait for ever.
+TEST_F(PipeRead, AFifoWithoutAWriterFailsAtOnce) {
+  auto file = qj::read_json_file<Rollups>(path_);
+  ASSERT_FALSE(file);
+  EXPECT_EQ(file.error(), qj::ReadableFile::NO_WRITER);
+}
+
+// A writer that holds the FIFO open and writes late is waited for; its text is read whole,
+// and a fault in it is reported as in a file, from the bytes already read.
+TEST_F(PipeRead, AFifoWithASlowWriterIsReadAsItComes) {
+  const std::string valid = many_rollups(3000);
+  for (const std::string& text : {valid, valid.substr(0, valid.size() - 1) + ", 7]"}) {
+    // A writer without waiting for a reader; it gives up rather than wait for ever on a
+    // reader that stopped early.
+    const int writer = ::open(path_.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    std::thread late([writer, &text] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      for (std::size_t at = 0; at < text.size();) {
+        const ssize_t n = ::write(writer, text.data() + at, text.size() - at);
+        if (n > 0) {
+          at += static_cast<std::size_t>(n);
+          continue;
+        }
+        pollfd ready{writer, POLLOUT, 0};
+        if (errno != EAGAIN || ::poll(&ready, 1, 5000) != 1) break;
+      }
+      ::close(writer);
+    });
+    auto file = qj::read_json_file<Rollups>(path_);
+    late.join();
+    auto whole = qj::read_json<Rollups>(text);
+    ASSERT_EQ(file.has_value(), whole.has_value()) << (file ? "" : file.error());
+    if (whole) {
+      EXPECT_EQ(*file, *whole);
+    } else {
+      EXPECT_EQ(file.error(), whole.error());
+    }
+  }
+}
+
+// What a shell's <(generator) gives: an anonymous pipe, whose writer may already be gone.
+TEST(AnonymousPipe, IsReadThroughItsProcPath) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string text = "[]\n";
+  ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(ends[1]);
+  auto file = qj::read_json_file<Rollups>("/dev/fd/" + std::to_string(ends[0]));
+  ::close(ends[0]);
+  ASSERT_TRUE(file) << file.error();
+  EXPECT_TRUE(file->empty());
 }
 
 }  // namespace

@@ -371,19 +371,23 @@ template <class T>
 }
 
 // Reads the file at `path` as one JSON document holding a T, into `value`. The text is
-// streamed to the parser, never held whole; only a document that fails is read again whole
-// from the same open file, into a fresh T, so that its error names the exact fault and
-// position.
+// streamed to the parser, never held whole; only a document that fails has its text read
+// again, up to just past the fault, into a fresh T, so that its error names the exact fault
+// and position.
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value) {
   auto file = ReadableFile::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  auto outcome = stream_into(file->fd(), Codec<T>::ops, &value);
-  if (!outcome) return std::unexpected(std::move(outcome.error()));
-  if (*outcome == StreamOutcome::Read) return value;
-  auto text = file->read_all();
+  auto streamed = stream_into(*file, Codec<T>::ops, &value);
+  if (!streamed) return std::unexpected(std::move(streamed.error()));
+  if (streamed->outcome == StreamOutcome::Read) return value;
+  auto text = file->head(streamed->stop + FAULT_CONTEXT);
   if (!text) return std::unexpected(std::move(text.error()));
-  return read_json<T>(*text);
+  auto again = read_json<T>(*text);
+  if (!again) return std::unexpected(std::move(again.error()));
+  // The same bytes read whole cannot pass where they failed streamed: the file was rewritten
+  // in place while it was read.
+  return std::unexpected(std::string("the file changed while it was read"));
 }
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {

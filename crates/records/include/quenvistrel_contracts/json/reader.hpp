@@ -8,6 +8,7 @@
 
 #include "quencore_contracts/time.hpp"
 #include "quencore_contracts/uuid.hpp"
+#include "quenvistrel_contracts/json/file.hpp"
 
 namespace quenvistrel_contracts::json {
 
@@ -76,14 +77,27 @@ struct TypeOps {
 // What a streamed read of a file ended with.
 enum class StreamOutcome : std::uint8_t {
   Read,     // the document is in the target
-  Refused,  // not a valid document; read the whole text with read_into for the exact error
+  Refused,  // not a valid document; `stop` tells how much of the text shows why
 };
 
-// Parses the open file `fd` from its current offset as one JSON document into `target`,
-// feeding the parser chunk by chunk as they are read, so the whole text is never held. The
-// error is the system's text of a failed read. The chunk size is a parameter for tests.
-[[nodiscard]] std::expected<StreamOutcome, std::string> stream_into(int fd, const TypeOps& ops, void* target,
-                                                                    std::size_t chunk_bytes = std::size_t{1} << 20);
+struct Streamed {
+  StreamOutcome outcome = StreamOutcome::Read;
+  // Refused: where the parser stopped. read_into over the first stop + FAULT_CONTEXT bytes
+  // gives the exact error, so a fault near the start of a huge or endless input costs no
+  // more than its offset.
+  std::size_t stop = 0;
+};
+
+// Enough text past the point where the parser stopped for any fault's description: the rest
+// of an escape or a character, the letters of a literal.
+inline constexpr std::size_t FAULT_CONTEXT = 4096;
+
+// Parses `file` from where its reading stands as one JSON document into `target`, feeding the
+// parser chunk by chunk as they are read, so the whole text of a regular file is never held
+// (a pipe's bytes are kept by `file`, which cannot read them again). The error is the
+// system's text of a failed read. The chunk size is a parameter for tests.
+[[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                                               std::size_t chunk_bytes = std::size_t{1} << 20);
 
 // Message texts shared by the codecs.
 [[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quencore_contracts {
+
+// Input repeated inside a message or a text report comes from files and sources we do not
+// control. Escaping its control characters keeps a message on one line and keeps terminal
+// control sequences out of the terminal; cutting it keeps a huge value from giving a huge
+// message.
+
+// How many bytes of an input a message repeats at most.
+inline constexpr std::size_t ECHO_MAX_BYTES = 64;
+
+// Appends `text` with every control character (U+0000–U+001F, U+007F–U+009F) escaped:
+// \b \t \n \f \r, the others as \u00xx in lower-case hexadecimal. Everything else is copied
+// as it is. With `quotes` the quotation mark and the backslash get a backslash too, for text
+// shown between double quotes.
+void append_escaped(std::string& out, std::string_view text, bool quotes = false);
+
+// `text` with its control characters escaped, whatever its length.
+[[nodiscard]] std::string escape_controls(std::string_view text);
+
+// The first ECHO_MAX_BYTES bytes of `text`, cut back to a character boundary; `cut` tells
+// whether anything was left off.
+[[nodiscard]] std::string_view echo_head(std::string_view text, bool& cut);
+
+// `text` as a message repeats it: its head, escaped, followed by "…" when it was cut.
+[[nodiscard]] std::string echo_input(std::string_view text);
+
+}  // namespace quencore_contracts
