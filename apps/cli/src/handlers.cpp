@@ -83,6 +83,7 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   // and its rejections printed, as if it had been saved after the loop.
   StateSave save(ctx.state_path, ctx.state);
   store.events.clear();
+  quenvistrel_aggregate::IngestRun run(store);
   constexpr std::size_t kBatch = 1024;
 
   std::uint64_t accepted = 0;
@@ -97,7 +98,7 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
       ++rejected;
       return;
     }
-    store.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
+    run.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
     ++accepted;
     if (store.events.size() == kBatch) {
       save.add_events(store.events);

@@ -21,7 +21,7 @@ using quenvistrel_contracts::TenantId;
 using quenvistrel_contracts::Timestamp;
 using quenvistrel_contracts::WorkspaceId;
 
-struct VistrelStore::RollupKey {
+struct IngestRun::Key {
   const Uuid& tenant;
   const Uuid& workspace;
   std::string_view product;
@@ -30,7 +30,7 @@ struct VistrelStore::RollupKey {
   TimeBucket bucket;
   std::int64_t bucket_start;
 
-  static RollupKey of(const VistrelRollup& r) {
+  static Key of(const VistrelRollup& r) {
     return {r.tenant_id.uuid(), r.workspace_id.uuid(), r.product_id.str(), r.event_type,
             r.severity,         r.bucket,              r.bucket_start};
   }
@@ -96,66 +96,55 @@ std::uint64_t hash_key(const Uuid& tenant, const Uuid& workspace, std::string_vi
 
 }  // namespace
 
-std::size_t VistrelStore::find_rollup(const RollupKey& key, std::uint64_t hash) const {
-  const auto& slots = rollup_index_.slots;
-  if (slots.empty()) return RollupIndex::kEmpty;
-  const std::size_t mask = slots.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const auto& slot = slots[i];
-    if (slot.position == RollupIndex::kEmpty) return RollupIndex::kEmpty;
-    if (slot.hash == hash && key.matches(rollups[slot.position])) return slot.position;
-  }
-}
-
-void VistrelStore::insert_rollup_slot(std::uint64_t hash, std::size_t position) {
-  auto& index = rollup_index_;
-  // Keep the load at most one half so probe runs stay short.
-  if ((index.used + 1) * 2 > index.slots.size()) {
-    std::vector<RollupIndex::Slot> grown(std::max<std::size_t>(16, index.slots.size() * 2));
-    const std::size_t mask = grown.size() - 1;
-    for (const auto& slot : index.slots) {
-      if (slot.position == RollupIndex::kEmpty) continue;
-      std::size_t i = slot.hash & mask;
-      while (grown[i].position != RollupIndex::kEmpty) i = (i + 1) & mask;
-      grown[i] = slot;
-    }
-    index.slots = std::move(grown);
-  }
-  const std::size_t mask = index.slots.size() - 1;
-  std::size_t i = hash & mask;
-  while (index.slots[i].position != RollupIndex::kEmpty) i = (i + 1) & mask;
-  index.slots[i] = {hash, position};
-  ++index.used;
-}
-
-void VistrelStore::sync_rollup_index() {
-  auto& index = rollup_index_;
-  // A list that shrank or whose last indexed rollup changed identity was replaced, not
-  // appended to: start over.
-  if (index.indexed > rollups.size() ||
-      (index.indexed > 0 && rollups[index.indexed - 1].rollup_id != index.last_indexed_id)) {
-    index = RollupIndex{};
-  }
-  for (std::size_t p = index.indexed; p < rollups.size(); ++p) {
-    const VistrelRollup& r = rollups[p];
-    const RollupKey key = RollupKey::of(r);
+IngestRun::IngestRun(VistrelStore& store) : store_(store) {
+  const auto& rollups = store_.rollups;
+  for (std::size_t p = 0; p < rollups.size(); ++p) {
+    const Key key = Key::of(rollups[p]);
     const std::uint64_t h = hash_key(key.tenant, key.workspace, key.product, key.event_type, key.severity,
                                      key.bucket, key.bucket_start);
     // A later duplicate of a key stays out: the first rollup of a key takes every increment.
-    if (find_rollup(key, h) == RollupIndex::kEmpty) insert_rollup_slot(h, p);
+    if (find(key, h) == kEmpty) insert(h, p);
   }
-  index.indexed = rollups.size();
-  if (!rollups.empty()) index.last_indexed_id = rollups.back().rollup_id;
 }
 
-void VistrelStore::ingest(VistrelEvent event, TimeBucket bucket) {
-  sync_rollup_index();
+std::size_t IngestRun::find(const Key& key, std::uint64_t hash) const {
+  if (slots_.empty()) return kEmpty;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.position == kEmpty) return kEmpty;
+    if (slot.hash == hash && key.matches(store_.rollups[slot.position])) return slot.position;
+  }
+}
+
+void IngestRun::insert(std::uint64_t hash, std::size_t position) {
+  // Keep the load at most one half so probe runs stay short.
+  if ((used_ + 1) * 2 > slots_.size()) {
+    std::vector<Slot> grown(std::max<std::size_t>(16, slots_.size() * 2));
+    const std::size_t mask = grown.size() - 1;
+    for (const Slot& slot : slots_) {
+      if (slot.position == kEmpty) continue;
+      std::size_t i = slot.hash & mask;
+      while (grown[i].position != kEmpty) i = (i + 1) & mask;
+      grown[i] = slot;
+    }
+    slots_ = std::move(grown);
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i].position != kEmpty) i = (i + 1) & mask;
+  slots_[i] = {hash, position};
+  ++used_;
+}
+
+void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
+  auto& rollups = store_.rollups;
   const std::int64_t start = quenvistrel_contracts::bucket_start(bucket, event.occurred_at);
-  const RollupKey key{event.tenant_id.uuid(), event.workspace_id.uuid(), event.product_id.str(), event.event_type,
-                      event.severity,         bucket,                    start};
+  const Key key{event.tenant_id.uuid(), event.workspace_id.uuid(), event.product_id.str(), event.event_type,
+                event.severity,         bucket,                    start};
   const std::uint64_t h = hash_key(key.tenant, key.workspace, key.product, key.event_type, key.severity,
                                    key.bucket, key.bucket_start);
-  if (const std::size_t p = find_rollup(key, h); p != RollupIndex::kEmpty) {
+  if (const std::size_t p = find(key, h); p != kEmpty) {
     // Only a hand-edited state can hold the largest count; it stays there rather than wrap.
     auto& count = rollups[p].count;
     if (count != std::numeric_limits<std::uint64_t>::max()) ++count;
@@ -171,12 +160,12 @@ void VistrelStore::ingest(VistrelEvent event, TimeBucket bucket) {
     r.bucket_start = start;
     r.count = 1;
     rollups.push_back(std::move(r));
-    insert_rollup_slot(h, rollups.size() - 1);
-    rollup_index_.indexed = rollups.size();
-    rollup_index_.last_indexed_id = rollups.back().rollup_id;
+    insert(h, rollups.size() - 1);
   }
-  events.push_back(event);
+  store_.events.push_back(event);
 }
+
+void VistrelStore::ingest(VistrelEvent event, TimeBucket bucket) { IngestRun(*this).ingest(std::move(event), bucket); }
 
 std::vector<const VistrelRollup*> VistrelStore::rollups_for(const TenantId& tenant) const {
   std::vector<const VistrelRollup*> out;
@@ -212,7 +201,8 @@ void VistrelStore::derive_risk_indicators(std::uint64_t threshold, const Timesta
 
   // Resolve every group to the first indicator of its pair before appending anything, so the
   // views into the indicators' text stay valid while they are used.
-  std::vector<std::size_t> target(groups.size(), RollupIndex::kEmpty);
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> target(groups.size(), kNone);
   {
     std::unordered_map<PairKey, std::size_t, PairKeyHash> first_indicator;
     first_indicator.reserve(indicators.size());
@@ -229,7 +219,7 @@ void VistrelStore::derive_risk_indicators(std::uint64_t threshold, const Timesta
     // Any count of ten or more scores the maximum; comparing first keeps 10 × count from
     // overflowing for the largest counts.
     const auto score = static_cast<std::uint8_t>(group.count >= 10 ? 100 : group.count * 10);
-    if (target[g] != RollupIndex::kEmpty) {
+    if (target[g] != kNone) {
       RiskIndicator& ind = indicators[target[g]];
       ind.last_seen_at = now;
       ind.severity = group.severity;

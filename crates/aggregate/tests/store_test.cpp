@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -187,8 +188,12 @@ TEST(Ingest, IndexedLookupEqualsLinearScan) {
   const Severity sevs[] = {Severity::Info, Severity::High};
   auto pick = [&](auto& arr) -> auto& { return arr[rng() % std::size(arr)]; };
 
+  // Single calls, and runs that keep their index across calls (re-made whenever the test changes
+  // the rollups itself, as nothing else may while a run lives).
   for (int round = 0; round < 12; ++round) {
+    const bool through_runs = round % 2 == 1;
     VistrelStore store;
+    std::optional<IngestRun> run;
     std::vector<VistrelRollup> ref;
     for (int step = 0; step < 400; ++step) {
       const Source& src = pick(sources);
@@ -198,6 +203,7 @@ TEST(Ingest, IndexedLookupEqualsLinearScan) {
       if (roll == 0) {
         auto r = src.rollup(pick(types), pick(sevs), quenvistrel_contracts::bucket_start(bucket, occurred), rng() % 3,
                             bucket);
+        run.reset();
         store.rollups.push_back(r);
         ref.push_back(r);
         continue;
@@ -207,6 +213,7 @@ TEST(Ingest, IndexedLookupEqualsLinearScan) {
         std::shuffle(ref.begin(), ref.end(), rng);
         VistrelStore loaded;
         loaded.rollups = ref;
+        run.reset();
         store = std::move(loaded);
         continue;
       }
@@ -216,7 +223,12 @@ TEST(Ingest, IndexedLookupEqualsLinearScan) {
         return r.tenant_id == e.tenant_id && r.workspace_id == e.workspace_id && r.product_id == e.product_id &&
                r.event_type == e.event_type && r.severity == e.severity && r.bucket == bucket && r.bucket_start == b;
       });
-      store.ingest(e, bucket);
+      if (through_runs) {
+        if (!run) run.emplace(store);
+        run->ingest(e, bucket);
+      } else {
+        store.ingest(e, bucket);
+      }
       if (it != ref.end()) {
         ++it->count;
       } else {

@@ -22,7 +22,8 @@ class VistrelStore {
   std::vector<VistrelRollup> rollups;
   std::vector<RiskIndicator> indicators;
 
-  // Counts the event into the first rollup of its key (or a new one) and appends it.
+  // Counts the event into the first rollup of its key (or a new one) and appends it. Each call
+  // looks through every rollup; many events in a row go through an IngestRun instead.
   void ingest(VistrelEvent event, TimeBucket bucket);
   // The tenant's rollups of every bucket and workspace, in store order.
   [[nodiscard]] std::vector<const VistrelRollup*> rollups_for(const quenvistrel_contracts::TenantId& tenant) const;
@@ -36,38 +37,36 @@ class VistrelStore {
   // of any size can be handed to apply_retention.
   [[nodiscard]] static std::int64_t retention_window_seconds(std::int64_t days);
 
-  friend bool operator==(const VistrelStore& a, const VistrelStore& b) {
-    return a.events == b.events && a.rollups == b.rollups && a.indicators == b.indicators;
-  }
+  friend bool operator==(const VistrelStore&, const VistrelStore&) = default;
+};
+
+// A run of ingests into one store, such as one ingest command's: VistrelStore::ingest for
+// each event, with the lookup of a rollup by its key kept for the whole run instead of built
+// per call. The index is made from the rollups when the run starts and follows the rollups
+// the run adds, so while a run lives nothing else may change the store's rollups.
+class IngestRun {
+ public:
+  explicit IngestRun(VistrelStore& store);
+  void ingest(VistrelEvent event, TimeBucket bucket);
 
  private:
-  // Ingest's rollup lookup: an open-addressing table from a rollup's seven-value key to the
-  // position of the first rollup holding it, so a lookup gives the first-match result of a
-  // scan in constant time. Slots hold positions and key hashes, never key text; keys are
-  // compared against the rollup at the position. Rollups are only ever appended and readers
-  // fill `rollups` directly, so positions [indexed, size) are taken in on the next ingest.
-  struct RollupIndex {
-    static constexpr std::size_t kEmpty = static_cast<std::size_t>(-1);
-    struct Slot {
-      std::uint64_t hash = 0;
-      std::size_t position = kEmpty;
-    };
-    std::vector<Slot> slots;  // a power of two long, or empty
-    std::size_t used = 0;
-    std::size_t indexed = 0;
-    // The id of rollups[indexed - 1] when it was indexed. A shorter list or a different id
-    // there means the list was replaced rather than appended to, and the table is rebuilt;
-    // the shrink check also keeps every stored position within the list.
-    quenvistrel_contracts::RollupId last_indexed_id;
+  struct Key;  // a view of a rollup's seven key values (store.cpp)
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::size_t position = kEmpty;
   };
-  RollupIndex rollup_index_;
+  static constexpr std::size_t kEmpty = static_cast<std::size_t>(-1);
 
-  struct RollupKey;  // a view of the seven key values (store.cpp)
+  // The position of the first rollup with this key, or kEmpty.
+  [[nodiscard]] std::size_t find(const Key& key, std::uint64_t hash) const;
+  void insert(std::uint64_t hash, std::size_t position);
 
-  void sync_rollup_index();
-  // The position of the first indexed rollup with this key, or kEmpty.
-  [[nodiscard]] std::size_t find_rollup(const RollupKey& key, std::uint64_t hash) const;
-  void insert_rollup_slot(std::uint64_t hash, std::size_t position);
+  VistrelStore& store_;
+  // Open addressing from a key's hash to the position of the first rollup holding it, so a
+  // lookup gives the first-match result of a scan in constant time. Slots hold positions and
+  // hashes, never key text; keys are compared against the rollup at the position.
+  std::vector<Slot> slots_;  // a power of two long, or empty
+  std::size_t used_ = 0;
 };
 
 }  // namespace quenvistrel_aggregate
