@@ -35,7 +35,7 @@ HandlerResult run(std::span<const std::string> args) {
 
   // Commands that change the state hold the folder lock from before the load to after the
   // save; read-only commands never wait, since a save replaces the file atomically.
-  StateLock lock;
+  FolderLock lock;
   if (changes_state(cli->command)) {
     auto locked = lock_state_folder(cli->state);
     if (!locked) return std::unexpected(std::move(locked.error()));

@@ -1,23 +1,15 @@
 #include "state_file.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <span>
 
 #include <fmt/format.h>
 
-#include "mapped_file.hpp"
-#include "quencore_contracts/random.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_aggregate/store_json.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
@@ -46,21 +38,6 @@ namespace json = quenvistrel_contracts::json;
 
 std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
 
-constexpr SaveCalls kRealCalls{
-    .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
-    .write = [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
-    .fsync = [](int fd) { return ::fsync(fd); },
-    .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
-    .fchown = [](int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); },
-    .rename = [](const char* from, const char* to) { return ::rename(from, to); },
-    .close = [](int fd) { return ::close(fd); },
-    .copy_file_range = [](int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
-                          unsigned flags) { return ::copy_file_range(from, from_offset, to, to_offset, size, flags); },
-    .unlink = [](const char* path) { return ::unlink(path); },
-};
-
-SaveCalls g_calls = kRealCalls;
-
 // The state must be a regular file (or a folder, which fails like any unreadable path): a FIFO
 // would block the run, with the folder lock held, and a device could be endless.
 std::optional<std::string> not_regular(mode_t mode) {
@@ -73,174 +50,18 @@ std::optional<std::string> not_regular(mode_t mode) {
   return fmt::format("the state path is {}, not a regular file", kind);
 }
 
-// The file a save replaces: the path itself, or for a symbolic link the file at the end of
-// its chain, so that the link stays a link.
-struct Target {
-  std::string path;
-  bool exists = false;
-  mode_t mode = 0;  // permission bits of the existing file
-  uid_t owner = 0;  // and its owner and group
-  gid_t group = 0;
-};
-
-std::string folder_prefix(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::expected<Target, std::string> resolve_target(const std::string& path) {
-  std::string current = path;
-  // The kernel's own limit on links followed in one lookup.
-  for (int hops = 0;; ++hops) {
-    struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return Target{current, false, 0, 0, 0};
-      return system_error(errno);
-    }
-    if (!S_ISLNK(st.st_mode)) {
-      if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
-      return Target{current, true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
-    }
-    if (hops == 40) return system_error(ELOOP);
-    std::string link(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
-    ssize_t n = 0;
-    while ((n = ::readlink(current.c_str(), link.data(), link.size())) >= static_cast<ssize_t>(link.size())) {
-      link.resize(link.size() * 2);
-    }
-    if (n < 0) return system_error(errno);
-    link.resize(static_cast<std::size_t>(n));
-    current = link.starts_with('/') ? link : folder_prefix(current) + link;
+// Where a save of the state goes, refused when it is not a regular file.
+std::expected<ReplaceTarget, std::string> state_target(const std::string& path) {
+  auto target = resolve_replace_target(path);
+  if (target && target->exists) {
+    if (auto refused = not_regular(target->mode)) return std::unexpected(std::move(*refused));
   }
-}
-
-mode_t creation_mode() {
-  // umask can only be read by setting it; the process is single-threaded.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
-std::expected<std::string, std::string> random_suffix() {
-  std::array<std::byte, 8> bytes{};
-  if (auto got = quencore_contracts::random_bytes(bytes); !got) return std::unexpected(std::move(got.error()));
-  std::string hex;
-  for (const std::byte b : bytes) fmt::format_to(std::back_inserter(hex), "{:02x}", static_cast<unsigned>(b));
-  return hex;
-}
-
-// 0 or the errno of the failed write.
-int write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const std::size_t chunk = std::min<std::size_t>(data.size(), std::size_t{1} << 30);
-    const ssize_t n = g_calls.write(fd, data.data(), chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
-// With a file-size limit the kernel would kill the process on the write that crosses it;
-// ignoring the signal turns that into EFBIG, reported like any other write failure.
-class IgnoreFileSizeSignal {
- public:
-  IgnoreFileSizeSignal() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    active_ = ::sigaction(SIGXFSZ, &ignore, &previous_) == 0;
-  }
-  ~IgnoreFileSizeSignal() {
-    if (active_) ::sigaction(SIGXFSZ, &previous_, nullptr);
-  }
-  IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
-  IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
-
- private:
-  struct sigaction previous_ {};
-  bool active_ = false;
-};
-
-// What a temporary's name keeps of `base`: all of it, unless ".{base}.tmp.{pid}.{16 hex}"
-// could pass the 255-byte limit on a file name (with a pid of up to 10 digits); then its
-// head, cut at a character boundary. Every name that loads can thus be saved.
-std::string_view temp_stem(std::string_view base) {
-  constexpr std::size_t kRoom = 255 - (1 + 5 + 10 + 1 + 16);
-  if (base.size() <= kRoom) return base;
-  std::size_t end = kRoom;
-  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
-  return base.substr(0, end);
-}
-
-// The name of a temporary for `base` written by process `pid`: ".{stem}.tmp.{pid}.{16 hex}".
-std::string temp_name(std::string_view base, long pid, std::string_view suffix) {
-  return fmt::format(".{}.tmp.{}.{}", temp_stem(base), pid, suffix);
-}
-
-// The pid in `name` when it is a temporary of `base`, else -1.
-long temp_owner(std::string_view name, std::string_view base) {
-  const std::string head = fmt::format(".{}.tmp.", temp_stem(base));
-  if (!name.starts_with(head)) return -1;
-  name.remove_prefix(head.size());
-  const std::size_t dot = name.find('.');
-  if (dot == 0 || dot == std::string_view::npos || name.size() - dot - 1 != 16) return -1;
-  long pid = 0;
-  for (const char c : name.substr(0, dot)) {
-    if (c < '0' || c > '9' || pid > 100'000'000) return -1;
-    pid = pid * 10 + (c - '0');
-  }
-  for (const char c : name.substr(dot + 1)) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return -1;
-  }
-  return pid;
-}
-
-// Removes temporaries of `base` that a killed save left behind: those of processes that no
-// longer run (and our own, since this save has finished). Only what a save of ours could have
-// left goes: a regular file of this user with one link, never a link, FIFO or socket that
-// merely has such a name. Failures are ignored: a leftover temporary is harmless and the next
-// save tries again.
-void remove_stale_temporaries(const std::string& folder, std::string_view base) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  const long self = ::getpid();
-  const uid_t user = ::geteuid();
-  while (const dirent* entry = ::readdir(dir)) {
-    const long pid = temp_owner(entry->d_name, base);
-    if (pid < 0) continue;
-    struct stat st {};
-    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != user || st.st_nlink != 1) {
-      continue;
-    }
-    if (pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
-      ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
-  }
-  ::closedir(dir);
+  return target;
 }
 
 // The file the state's loaded events still point into, if any.
 std::shared_ptr<const MappedFile> loaded_file(const CliState& state) {
   return std::dynamic_pointer_cast<const MappedFile>(state.store.events.owner());
-}
-
-// Copies `size` bytes at `offset` of `from` to the end of `to`. 0 or an errno; a source that
-// ends early (another program shrank it) is EIO.
-int copy_range(int from, off_t offset, int to, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = g_calls.copy_file_range(from, &offset, to, nullptr, size, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
 }
 
 // The document in three steps, so that a save can write events as they come: the head up to
@@ -289,147 +110,65 @@ void end_document(json::PrettyWriter& w, const CliState& state) {
 
 }  // namespace
 
-// The new file is written into a private temporary beside the target, in chunks of about a
-// MiB: one huge write makes the kernel hold back the writer until most of it has reached the
-// disk, and a buffer the size of the file would cost as much memory again. Long runs of events
-// that are still the loaded file's bytes are copied from its descriptor inside the kernel.
-// The first failure is kept; every later step is skipped, and finish() reports it.
+// The new file is rendered in chunks of about a MiB: one huge write makes the kernel hold back
+// the writer until most of it has reached the disk, and a buffer the size of the file would
+// cost as much memory again. Long runs of events that are still the loaded file's bytes are
+// copied from its descriptor inside the kernel.
 struct StateSave::Impl {
-  Target target;
-  std::string temp;
-  int fd = -1;
-  int error = 0;
-  std::string failure;  // a failure that is not an errno
-  std::shared_ptr<const MappedFile> source;
-  off_t written = 0;  // bytes in the temporary so far
-  off_t flushed = 0;  // of which write-back was started
-  IgnoreFileSizeSignal file_size_guard;
-  std::string buffer;
-  json::PrettyWriter writer{buffer, &drain, this, kChunk};
-
   static constexpr std::size_t kChunk = std::size_t{1} << 20;
 
-  [[nodiscard]] bool failed() const { return error != 0 || !failure.empty(); }
+  Impl(const std::string& path, const CliState& state, const FileCalls& calls) : source(loaded_file(state)) {
+    auto target = state_target(path);
+    if (!target) {
+      early_failure = std::move(target.error());
+      return;
+    }
+    replacement.emplace(*target, calls, "the state file");
+    buffer.reserve(kChunk + 64 * 1024);
+  }
+
+  [[nodiscard]] bool failed() const { return !early_failure.empty() || replacement->failed(); }
 
   static bool drain(void* context, std::string_view bytes) {
     auto* self = static_cast<Impl*>(context);
-    // Every 32 MiB the write-back of what is written so far is started, so that the disk works
-    // while the rest is written and the final fsync waits only for the last stretch.
-    constexpr std::size_t kWriteBack = std::size_t{32} << 20;
-    while (!bytes.empty() && !self->failed()) {
-      const std::string_view slice = bytes.substr(0, kWriteBack);
-      bytes.remove_prefix(slice.size());
-      self->put(slice);
-      self->written += static_cast<off_t>(slice.size());
-      if (static_cast<std::size_t>(self->written - self->flushed) >= kWriteBack) {
-        ::sync_file_range(self->fd, self->flushed, self->written - self->flushed, SYNC_FILE_RANGE_WRITE);
-        self->flushed = self->written;
-      }
+    if (self->failed()) return false;
+    if (self->source != nullptr && self->source->holds(bytes)) {
+      self->replacement->copy(self->source->fd(), static_cast<off_t>(bytes.data() - self->source->bytes().data()),
+                              bytes);
+    } else {
+      self->replacement->write(bytes);
     }
     return !self->failed();
   }
 
-  void put(std::string_view bytes) {
-    if (source != nullptr && source->holds(bytes)) {
-      const auto offset = static_cast<off_t>(bytes.data() - source->bytes().data());
-      error = copy_range(source->fd(), offset, fd, bytes.size());
-      // Some file systems cannot copy between these files: write the mapped bytes.
-      if (error != EXDEV && error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return;
-    }
-    error = write_all(fd, bytes);
-  }
-
-  void start(const std::string& path) {
-    auto resolved = resolve_target(path);
-    if (!resolved) {
-      failure = std::move(resolved.error());
-      return;
-    }
-    target = std::move(*resolved);
-    const std::string prefix = folder_prefix(target.path);
-    auto suffix = random_suffix();
-    if (!suffix) {
-      failure = std::move(suffix.error());
-      return;
-    }
-    temp = prefix + temp_name(target.path.substr(prefix.size()), ::getpid(), *suffix);
-    fd = g_calls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) error = errno;
-    buffer.reserve(kChunk + 64 * 1024);
-  }
-
-  // Closes and removes an unfinished temporary.
-  void discard() {
-    if (fd >= 0) {
-      g_calls.close(fd);
-      g_calls.unlink(temp.c_str());
-      fd = -1;
-    }
-  }
-
-  // The new file keeps the old one's owner and group, set before the bits since a change of
-  // owner may clear set-id bits. A process that may not keep them (neither root nor the owner
-  // in the file's group) fails the save and leaves the old file: anything else would lock its
-  // owner out or open it to another group.
-  void keep_ownership() {
-    if (failed() || !target.exists) return;
-    struct stat made {};
-    if (::fstat(fd, &made) != 0) {
-      error = errno;
-    } else if ((made.st_uid != target.owner || made.st_gid != target.group) &&
-               g_calls.fchown(fd, target.owner, target.group) != 0) {
-      failure = fmt::format("cannot keep the state file's owner {} and group {}: {}", target.owner, target.group,
-                            std::strerror(errno));
-    }
-  }
-
   std::expected<void, std::string> finish(const CliState& state) {
+    if (!early_failure.empty()) return std::unexpected(early_failure);
     if (!failed()) {
       end_document(writer, state);
       writer.drain();
     }
-    // Bytes copied from the loaded file are only the state's if nobody changed that file since.
-    const bool stale = source != nullptr && (source->damaged() || !source->unchanged());
-    // A source that changed explains any failure of copying from it.
-    if (stale) failure = "the state file was changed by another program while in use";
-    if (!failed() && g_calls.fsync(fd) != 0) error = errno;
-    keep_ownership();
-    if (!failed() && g_calls.fchmod(fd, target.exists ? target.mode : creation_mode()) != 0) error = errno;
-    if (fd >= 0) {
-      // A failed close can be the first report of a failed write-back.
-      if (g_calls.close(fd) != 0 && !failed() && errno != EINTR) error = errno;
-      if (!failed() && g_calls.rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
-      if (failed()) g_calls.unlink(temp.c_str());
-      fd = -1;
+    // Bytes copied from the loaded file are only the state's if nobody changed that file since;
+    // a source that changed also explains any failure of copying from it.
+    if (source != nullptr && (source->damaged() || !source->unchanged())) {
+      replacement->fail("the state file was changed by another program while in use");
     }
-    if (!failure.empty()) return std::unexpected(failure);
-    if (error != 0) return system_error(error);
-
-    // Make the rename itself durable. Some file systems cannot sync a folder (EINVAL); the
-    // new file is in place either way.
-    const std::string prefix = folder_prefix(target.path);
-    const std::string folder = prefix.empty() ? std::string(".") : prefix;
-    const int dir = g_calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (dir < 0) return system_error(errno);
-    int dir_error = 0;
-    if (g_calls.fsync(dir) != 0 && errno != EINVAL) dir_error = errno;
-    g_calls.close(dir);
-    if (dir_error != 0) return system_error(dir_error);
-    remove_stale_temporaries(folder, target.path.substr(prefix.size()));
-    return {};
+    return replacement->commit();
   }
+
+  std::shared_ptr<const MappedFile> source;
+  std::string early_failure;  // the target could not be examined
+  std::optional<FileReplacement> replacement;
+  std::string buffer;
+  json::PrettyWriter writer{buffer, &drain, this, kChunk};
 };
 
-StateSave::StateSave(const std::string& path, const CliState& state) : impl_(std::make_unique<Impl>()) {
-  impl_->start(path);
-  impl_->source = loaded_file(state);
+StateSave::StateSave(const std::string& path, const CliState& state, const FileCalls& calls)
+    : impl_(std::make_unique<Impl>(path, state, calls)) {
   begin_document(impl_->writer);
   add_events(state.store.events);
 }
 
-StateSave::~StateSave() {
-  if (impl_ != nullptr) impl_->discard();
-}
+StateSave::~StateSave() = default;
 
 void StateSave::add_events(const quenvistrel_aggregate::EventLog& events) {
   if (!impl_->failed()) write_events(impl_->writer, events);
@@ -550,42 +289,16 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
   return checked(std::move(state));
 }
 
-std::expected<void, std::string> save_state(const std::string& path, const CliState& state) {
-  return StateSave(path, state).finish(state);
+std::expected<void, std::string> save_state(const std::string& path, const CliState& state,
+                                            const FileCalls& calls) {
+  return StateSave(path, state, calls).finish(state);
 }
 
-StateLock& StateLock::operator=(StateLock&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-StateLock::~StateLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
-}
-
-std::expected<StateLock, std::string> lock_state_folder(const std::string& path) {
-  auto target = resolve_target(path);
+std::expected<FolderLock, std::string> lock_state_folder(const std::string& path) {
+  auto target = state_target(path);
   if (!target) return std::unexpected(std::move(target.error()));
   const std::string prefix = folder_prefix(target->path);
-  const std::string folder = prefix.empty() ? std::string(".") : prefix;
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return StateLock();
-    return system_error(errno);
-  }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
-    ::close(fd);
-    return system_error(error);
-  }
-  return StateLock(fd);
+  return lock_folder(prefix.empty() ? std::string(".") : prefix);
 }
-
-SaveCalls& save_calls() { return g_calls; }
-const SaveCalls& real_save_calls() { return kRealCalls; }
 
 }  // namespace quenvistrel_cli

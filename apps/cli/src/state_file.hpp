@@ -1,16 +1,14 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <expected>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "file_safety.hpp"
 #include "quenvistrel_aggregate/store.hpp"
 #include "quenvistrel_contracts/records.hpp"
 
@@ -28,8 +26,9 @@ struct CliState {
 // A path that does not exist gives the empty state; any other failure is an error text.
 [[nodiscard]] std::expected<CliState, std::string> load_state(const std::string& path);
 // Replaces the file atomically, keeping its permission bits, owner and group; on failure the
-// previous file is untouched.
-[[nodiscard]] std::expected<void, std::string> save_state(const std::string& path, const CliState& state);
+// previous file is untouched. `calls` are the system calls to make (tests hand in failing ones).
+[[nodiscard]] std::expected<void, std::string> save_state(const std::string& path, const CliState& state,
+                                                          const FileCalls& calls = real_file_calls());
 
 // A save under way, for a command that adds events as it goes (ingest): the state's events are
 // written into the new file at once, later ones with add_events as they come, so that neither
@@ -38,7 +37,7 @@ struct CliState {
 // A save that never finishes leaves no temporary behind.
 class StateSave {
  public:
-  StateSave(const std::string& path, const CliState& state);
+  StateSave(const std::string& path, const CliState& state, const FileCalls& calls = real_file_calls());
   StateSave(const StateSave&) = delete;
   StateSave& operator=(const StateSave&) = delete;
   ~StateSave();
@@ -53,31 +52,13 @@ class StateSave {
   std::unique_ptr<Impl> impl_;
 };
 
-// An exclusive advisory lock (flock) on the folder that holds the state file (for a symbolic
-// link, the folder of the file it points to), held from before the load until after the save
-// by every command that changes the state, so overlapping runs cannot lose each other's
-// updates. Nothing is created beside the state, and the kernel drops the lock when the
-// process ends, however it ends. Waits for a lock held by another run.
-class StateLock {
- public:
-  StateLock() = default;
-  StateLock(StateLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  StateLock& operator=(StateLock&& other) noexcept;
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-  ~StateLock();
-
-  [[nodiscard]] bool held() const { return fd_ >= 0; }
-
- private:
-  friend std::expected<StateLock, std::string> lock_state_folder(const std::string& path);
-  explicit StateLock(int fd) : fd_(fd) {}
-  int fd_ = -1;
-};
-
+// The lock (file_safety.hpp) on the folder that holds the state file (for a symbolic link, the
+// folder of the file it points to), held from before the load until after the save by every
+// command that changes the state, so overlapping runs cannot lose each other's updates.
+// Nothing is created beside the state. Waits for a lock held by another run.
 // A folder that does not exist gives an unheld lock (the save will report it); any other
 // failure is the I/O error's text.
-[[nodiscard]] std::expected<StateLock, std::string> lock_state_folder(const std::string& path);
+[[nodiscard]] std::expected<FolderLock, std::string> lock_state_folder(const std::string& path);
 
 // The state file's text and its reading, without any file: the whole pretty document, and
 // the parse of one (errors end in " at line {line} column {column}").
@@ -88,22 +69,5 @@ class StateLock {
 // Empty for any other text, which is then for parse_state to read or refuse. The events point
 // into `text`, which must outlive them.
 [[nodiscard]] std::optional<CliState> recognize_state(std::string_view text);
-
-// The system calls save_state makes, replaceable so that tests can make any step fail.
-struct SaveCalls {
-  int (*open)(const char* path, int flags, mode_t mode);
-  ssize_t (*write)(int fd, const void* data, std::size_t size);
-  int (*fsync)(int fd);
-  int (*fchmod)(int fd, mode_t mode);
-  int (*fchown)(int fd, uid_t owner, gid_t group);
-  int (*rename)(const char* from, const char* to);
-  int (*close)(int fd);
-  ssize_t (*copy_file_range)(int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
-                             unsigned flags);
-  int (*unlink)(const char* path);
-};
-// The calls in use, initially the real ones.
-[[nodiscard]] SaveCalls& save_calls();
-[[nodiscard]] const SaveCalls& real_save_calls();
 
 }  // namespace quenvistrel_cli

@@ -112,7 +112,6 @@ class StateFile : public testing::Test {
     path_ = dir_ + "/state.json";
   }
   void TearDown() override {
-    save_calls() = real_save_calls();
     ::chmod(dir_.c_str(), 0700);
     const std::string command = "rm -rf '" + dir_ + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -300,23 +299,23 @@ int g_mode_seen = -1;
 TEST_F(StateFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
   struct Step {
     const char* name;
-    SaveCalls calls;
+    FileCalls calls;
     int error;
   };
-  SaveCalls open_fails = real_save_calls();
+  FileCalls open_fails = real_file_calls();
   open_fails.open = [](const char* path, int flags, mode_t mode) {
     if ((flags & O_CREAT) != 0) return errno = EACCES, -1;
     return ::open(path, flags, mode);
   };
-  SaveCalls write_fails = real_save_calls();
+  FileCalls write_fails = real_file_calls();
   write_fails.write = [](int, const void*, std::size_t) -> ssize_t { return errno = ENOSPC, -1; };
-  SaveCalls fsync_fails = real_save_calls();
+  FileCalls fsync_fails = real_file_calls();
   fsync_fails.fsync = [](int) { return errno = EIO, -1; };
-  SaveCalls fchmod_fails = real_save_calls();
+  FileCalls fchmod_fails = real_file_calls();
   fchmod_fails.fchmod = [](int, mode_t) { return errno = EPERM, -1; };
-  SaveCalls close_fails = real_save_calls();
+  FileCalls close_fails = real_file_calls();
   close_fails.close = [](int fd) { return ::close(fd), errno = EDQUOT, -1; };
-  SaveCalls rename_fails = real_save_calls();
+  FileCalls rename_fails = real_file_calls();
   rename_fails.rename = [](const char*, const char*) { return errno = EXDEV, -1; };
   const Step steps[] = {
       {"open", open_fails, EACCES},   {"write", write_fails, ENOSPC},  {"fsync", fsync_fails, EIO},
@@ -326,9 +325,7 @@ TEST_F(StateFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
   ASSERT_TRUE(save_state(path_, old_state));
   const std::string old_text = get(path_);
   for (const Step& step : steps) {
-    save_calls() = step.calls;
-    auto saved = save_state(path_, CliState{});
-    save_calls() = real_save_calls();
+    auto saved = save_state(path_, CliState{}, step.calls);
     ASSERT_FALSE(saved) << step.name;
     EXPECT_EQ(saved.error(), std::strerror(step.error)) << step.name;
     EXPECT_EQ(get(path_), old_text) << step.name;
@@ -340,7 +337,7 @@ TEST_F(StateFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
 }
 
 TEST_F(StateFile, TemporaryIsPrivateUntilRenamedAndWritesAreRetried) {
-  SaveCalls calls = real_save_calls();
+  FileCalls calls = real_file_calls();
   calls.open = [](const char* path, int flags, mode_t mode) {
     if ((flags & O_CREAT) != 0) g_mode_seen = static_cast<int>(mode);
     return ::open(path, flags, mode);
@@ -351,10 +348,8 @@ TEST_F(StateFile, TemporaryIsPrivateUntilRenamedAndWritesAreRetried) {
     if (++call % 2 == 0) return errno = EINTR, -1;
     return ::write(fd, data, std::min<std::size_t>(size, 100));
   };
-  save_calls() = calls;
   const CliState state = sample_state();
-  ASSERT_TRUE(save_state(path_, state));
-  save_calls() = real_save_calls();
+  ASSERT_TRUE(save_state(path_, state, calls));
   EXPECT_EQ(g_mode_seen, 0600);
   EXPECT_EQ(get(path_), render_state(state));
 }
@@ -457,11 +452,9 @@ TEST_F(StateFileAsRoot, SaveKeepsOwnerGroupAndBits) {
 TEST_F(StateFileAsRoot, SaveThatCannotKeepTheOwnerLeavesTheOldFile) {
   ASSERT_TRUE(save_state(path_, CliState{}));
   ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
-  SaveCalls calls = real_save_calls();
+  FileCalls calls = real_file_calls();
   calls.fchown = [](int, uid_t, gid_t) { return errno = EPERM, -1; };
-  save_calls() = calls;
-  auto saved = save_state(path_, sample_state());
-  save_calls() = real_save_calls();
+  auto saved = save_state(path_, sample_state(), calls);
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error(), "cannot keep the state file's owner 65534 and group 65534: Operation not permitted");
   EXPECT_EQ(get(path_), kEmptyState);
@@ -480,7 +473,7 @@ TEST_F(StateFile, LockIsHeldOnTheFolderOfTheLinkTarget) {
   const int link_folder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
   EXPECT_NE(::flock(target, LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(::flock(link_folder, LOCK_EX | LOCK_NB), 0);
-  *lock = StateLock();
+  *lock = FolderLock();
   EXPECT_EQ(::flock(target, LOCK_EX | LOCK_NB), 0);
   ::close(target);
   ::close(link_folder);
@@ -501,16 +494,14 @@ TEST_F(StateFile, LargeStateIsWrittenInChunksThatAddUpToTheDocument) {
 
   // A write failing after the first chunks still leaves the previous file and no temporary.
   const std::string old_text = get(path_);
-  SaveCalls calls = real_save_calls();
+  FileCalls calls = real_file_calls();
   calls.write = [](int fd, const void* data, std::size_t size) -> ssize_t {
     static int call = 0;
     if (++call > 2) return errno = ENOSPC, -1;
     return ::write(fd, data, size);
   };
-  save_calls() = calls;
   state.store.events.push_back(event);
-  auto saved = save_state(path_, state);
-  save_calls() = real_save_calls();
+  auto saved = save_state(path_, state, calls);
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error(), std::strerror(ENOSPC));
   EXPECT_EQ(get(path_), old_text);

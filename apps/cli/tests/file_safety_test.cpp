@@ -1,0 +1,162 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "file_safety.hpp"
+
+namespace {
+
+using namespace quenvistrel_cli;
+
+class FileSafety : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/file_safety_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/data";
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  static void put(const std::string& path, std::string_view text) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  static std::string get(const std::string& path) {
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return "(absent)";
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir_.c_str());
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+    return names;
+  }
+  std::shared_ptr<MappedFile> mapped(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    struct stat st {};
+    EXPECT_EQ(::fstat(fd, &st), 0);
+    auto file = MappedFile::map(fd, st);
+    EXPECT_TRUE(file);
+    return *file;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(FileSafety, ReplacementWritesAndCopiesThenTakesThePlaceOfTheFile) {
+  put(path_, "old");
+  ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+  const std::string source_path = dir_ + "/source";
+  put(source_path, "0123456789");
+  const auto source = mapped(source_path);
+
+  auto target = resolve_replace_target(path_);
+  ASSERT_TRUE(target);
+  {
+    FileReplacement replacement(*target, real_file_calls(), "the file");
+    replacement.write("<");
+    replacement.copy(source->fd(), 2, source->bytes().substr(2, 5));
+    replacement.write(">");
+    EXPECT_EQ(get(path_), "old") << "nothing shows before the commit";
+    ASSERT_TRUE(replacement.commit());
+  }
+  EXPECT_EQ(get(path_), "<23456>");
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(entries().size(), 2u);
+}
+
+TEST_F(FileSafety, ReplacementThatIsNotCommittedOrFailsLeavesNothing) {
+  put(path_, "old");
+  auto target = resolve_replace_target(path_);
+  ASSERT_TRUE(target);
+  { FileReplacement abandoned(*target, real_file_calls(), "the file"); }
+  EXPECT_EQ(entries(), std::vector<std::string>{"data"});
+
+  // Copying falls back to writing where the file systems cannot copy; a caller's failure
+  // wins over everything else.
+  FileCalls no_copy = real_file_calls();
+  no_copy.copy_file_range = [](int, off_t*, int, off_t*, std::size_t, unsigned) -> ssize_t {
+    return errno = EXDEV, -1;
+  };
+  const std::string source_path = dir_ + "/source";
+  put(source_path, "abc");
+  const auto source = mapped(source_path);
+  {
+    FileReplacement replacement(*target, no_copy, "the file");
+    replacement.copy(source->fd(), 0, source->bytes());
+    ASSERT_TRUE(replacement.commit());
+  }
+  EXPECT_EQ(get(path_), "abc");
+  {
+    FileReplacement replacement(*target, real_file_calls(), "the file");
+    replacement.write("new");
+    replacement.fail("gave up");
+    auto committed = replacement.commit();
+    ASSERT_FALSE(committed);
+    EXPECT_EQ(committed.error(), "gave up");
+  }
+  EXPECT_EQ(get(path_), "abc");
+  EXPECT_EQ(entries().size(), 2u);
+}
+
+TEST_F(FileSafety, MappingNoticesAFileThatShrankOrChanged) {
+  put(path_, std::string(3 * 4096, 'x'));
+  const auto file = mapped(path_);
+  EXPECT_TRUE(file->unchanged());
+  EXPECT_FALSE(file->damaged());
+  ASSERT_EQ(::truncate(path_.c_str(), 4096), 0);
+  // The lost pages read as zeros instead of killing the process.
+  EXPECT_EQ(file->bytes()[2 * 4096], '\0');
+  EXPECT_EQ(file->bytes()[0], 'x');
+  EXPECT_TRUE(file->damaged());
+  EXPECT_FALSE(file->unchanged());
+  EXPECT_TRUE(file->holds(file->bytes().substr(5, 10)));
+  EXPECT_FALSE(file->holds("elsewhere"));
+}
+
+TEST_F(FileSafety, FolderLockExcludesOthersUntilReleased) {
+  auto lock = lock_folder(dir_);
+  ASSERT_TRUE(lock);
+  ASSERT_TRUE(lock->held());
+  const int other = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+  *lock = FolderLock();
+  EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  ::close(other);
+  auto missing = lock_folder(dir_ + "/absent");
+  ASSERT_TRUE(missing);
+  EXPECT_FALSE(missing->held());
+}
+
+}  // namespace
