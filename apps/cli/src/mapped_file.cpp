@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "quencore_error/system_error.hpp"
+
 namespace quenvistrel_cli {
 
 namespace {
@@ -86,7 +88,7 @@ std::expected<std::shared_ptr<MappedFile>, std::string> MappedFile::map(int fd, 
   if (data == MAP_FAILED) {
     const int error = errno;
     ::close(fd);
-    return std::unexpected(std::string(std::strerror(error)));
+    return quencore_error::system_error(error);
   }
   // Read front to back once; the kernel may read ahead generously and drop pages behind.
   ::madvise(data, size, MADV_SEQUENTIAL);
@@ -95,7 +97,7 @@ std::expected<std::shared_ptr<MappedFile>, std::string> MappedFile::map(int fd, 
   if (slot < 0) {
     ::munmap(data, size);
     ::close(fd);
-    return std::unexpected(std::string(std::strerror(EMFILE)));
+    return quencore_error::system_error(EMFILE);
   }
   return std::shared_ptr<MappedFile>(new MappedFile(fd, st, bytes, size, slot));
 }

@@ -17,7 +17,10 @@
 #include <fmt/format.h>
 
 #include "mapped_file.hpp"
+#include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/random.hpp"
+#include "quencore_contracts/utf8.hpp"
+#include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_aggregate/store_json.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
@@ -44,7 +47,7 @@ namespace {
 
 namespace json = quenvistrel_contracts::json;
 
-std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
+using quencore_error::system_error;
 
 constexpr SaveCalls kRealCalls{
     .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
@@ -123,8 +126,9 @@ mode_t creation_mode() {
 std::expected<std::string, std::string> random_suffix() {
   std::array<std::byte, 8> bytes{};
   if (auto got = quencore_contracts::random_bytes(bytes); !got) return std::unexpected(std::move(got.error()));
-  std::string hex;
-  for (const std::byte b : bytes) fmt::format_to(std::back_inserter(hex), "{:02x}", static_cast<unsigned>(b));
+  std::string hex(2 * bytes.size(), '\0');
+  char* p = hex.data();
+  for (const std::byte b : bytes) p = quencore_contracts::write_hex_byte(p, static_cast<std::uint8_t>(b));
   return hex;
 }
 
@@ -169,10 +173,7 @@ class IgnoreFileSizeSignal {
 // head, cut at a character boundary. Every name that loads can thus be saved.
 std::string_view temp_stem(std::string_view base) {
   constexpr std::size_t kRoom = 255 - (1 + 5 + 10 + 1 + 16);
-  if (base.size() <= kRoom) return base;
-  std::size_t end = kRoom;
-  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
-  return base.substr(0, end);
+  return quencore_contracts::utf8_head(base, kRoom);
 }
 
 // The name of a temporary for `base` written by process `pid`: ".{stem}.tmp.{pid}.{16 hex}".
