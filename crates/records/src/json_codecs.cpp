@@ -1,8 +1,8 @@
 #include <string>
 
-#include "quenvistrel_contracts/json/reader.hpp"
+#include "quenvistrel_contracts/json/detail/reader.hpp"
 
-namespace quenvistrel_contracts::json {
+namespace quenvistrel_contracts::json::detail {
 
 bool read_uuid(std::string_view text, quencore_contracts::Uuid& out, std::string& error) {
   auto uuid = quencore_contracts::Uuid::parse(text);
@@ -24,4 +24,4 @@ bool read_timestamp(std::string_view text, quencore_contracts::Timestamp& out, s
   return true;
 }
 
-}  // namespace quenvistrel_contracts::json
+}  // namespace quenvistrel_contracts::json::detail
