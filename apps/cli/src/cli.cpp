@@ -10,6 +10,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "commands.hpp"
+#include "grammar.hpp"
 #include "quencore_contracts/echo.hpp"
 
 namespace quenvistrel_cli {
@@ -234,20 +236,6 @@ std::pair<const CLI::App*, std::string> deepest_parsed(const CLI::App& app) {
 
 // ---- Inline values ----------------------------------------------------------------------
 
-// CLI11 reads "--name=" like a bare "--name" and then takes the next word as the value, and
-// gives "--json=true" the same result as a bare "--json". So before parsing, every
-// "--name=text" of one of our own options gets this byte after its text: CLI11 then always
-// sees a value, and a flag can tell that one was written. A program argument cannot hold a
-// NUL, so the byte is never something typed, and every text CLI11 hands back drops it.
-constexpr char kInlineMark = '\0';
-
-std::string unmarked(std::string_view text) {
-  if (text.ends_with(kInlineMark)) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
-}
-
 // The long names of the options declared on the tool and its subcommands, without the
 // built-in help and version flags, which keep CLI11's reading of "=".
 std::vector<std::string> own_long_names(const CLI::App& app) {
@@ -298,51 +286,11 @@ EarlyExit usage_error(const CLI::App& app, std::string_view message) {
 
 // ---- Grammar ----------------------------------------------------------------------------
 
-// Adds an option (or positional, when `name` has no dashes) whose text `convert` turns into
-// the target's value. CLI11 only collects the texts (TakeAll), so a second occurrence gets
-// a message of our own instead of "At Most 1 required but received 2".
-template <class T, class Convert>
-CLI::Option* add_value(CLI::App& app, const std::string& name, const std::string& value_name, T& target,
-                       Convert convert) {
-  const std::string shown = value_name.empty() ? name : fmt::format("{} {}", name, value_name);
-  CLI::Option* opt = app.add_option(name, [&target, name, shown, convert](const CLI::results_t& values) {
-    if (values.size() > 1) {
-      throw CLI::ArgumentMismatch(fmt::format("{} was given more than once", name));
-    }
-    const std::string text = unmarked(values.front());
-    auto value = convert(text);
-    if (!value) {
-      throw CLI::ValidationError(
-          fmt::format("invalid value '{}' for '{}': {}", echo_input(text), shown, value.error()));
-    }
-    target = std::move(*value);
-    return true;
-  });
-  opt->type_name(value_name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  return opt;
-}
-
-auto as_text(std::string_view text) { return std::expected<std::string, std::string>(std::string(text)); }
-
-CLI::Option* add_text(CLI::App& app, const std::string& name, const std::string& value_name, std::string& target) {
-  return add_value(app, name, value_name, target, as_text);
-}
-
-CLI::Option* add_tenant(CLI::App& app, quencore_contracts::TenantId& target) {
-  return add_value(app, "--tenant", "<TENANT>", target, parse_tenant)->required();
-}
-
-// Values the callbacks fill while CLI11 parses; the selected subcommand picks its part.
+// Values the callbacks fill while CLI11 parses: one command per table entry, of which the
+// selected subcommand picks its own.
 struct Parsed {
   Cli cli;
-  ValidateCommand validate;
-  IngestCommand ingest;
-  RollupsCommand rollups;
-  RiskCommand risk;
-  AlertAddCommand alert_add;
-  AlertEvalCommand alert_eval;
-  RetentionCommand retention;
-  SummaryCommand summary;
+  std::vector<CliCommand> commands = std::vector<CliCommand>(command_table().size());
   std::string help_topic;
 };
 
@@ -379,40 +327,12 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
       ->expected(0)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
-  auto* validate = app.add_subcommand(
-      "validate",
-      "Validate raw events in a fixture file against a source schema — reports per-event accept/reject without "
-      "persisting anything");
-  add_text(*validate, "<SCHEMA>", "", p.validate.schema)->required();
-  add_text(*validate, "<EVENTS>", "", p.validate.events)->required();
-
-  auto* ingest = app.add_subcommand("ingest", "Ingest raw events through the classification gate into the store");
-  add_text(*ingest, "<SCHEMA>", "", p.ingest.schema)->required();
-  add_text(*ingest, "<EVENTS>", "", p.ingest.events)->required();
-  add_tenant(*ingest, p.ingest.tenant);
-
-  auto* rollups = app.add_subcommand("rollups", "Show tenant-scoped rollups");
-  add_tenant(*rollups, p.rollups.tenant);
-
-  auto* risk = app.add_subcommand("risk", "Derive risk indicators (threshold on high-severity bucket counts)");
-  add_value(*risk, "--threshold", "<THRESHOLD>", p.risk.threshold, parse_u64)
-      ->default_str(std::to_string(p.risk.threshold));
-
-  auto* alert_add = app.add_subcommand("alert-add", "Add an alert rule");
-  add_tenant(*alert_add, p.alert_add.tenant);
-  add_text(*alert_add, "--event-type", "<EVENT_TYPE>", p.alert_add.event_type)->required();
-  add_value(*alert_add, "--threshold", "<THRESHOLD>", p.alert_add.threshold, parse_u64)->required();
-  add_value(*alert_add, "--cooldown", "<COOLDOWN>", p.alert_add.cooldown, parse_cooldown)
-      ->default_str(std::to_string(p.alert_add.cooldown));
-
-  auto* alert_eval = app.add_subcommand("alert-eval", "Evaluate all alert rules");
-
-  auto* retention =
-      app.add_subcommand("retention", "Apply retention: delete raw events older than N days; rollups stay");
-  add_value(*retention, "--days", "<DAYS>", p.retention.days, parse_i64)
-      ->default_str(std::to_string(p.retention.days));
-
-  auto* summary = app.add_subcommand("summary", "Summarise the store");
+  std::vector<const CLI::App*> subcommands;
+  for (const CommandEntry& command : command_table()) {
+    auto* sub = app.add_subcommand(std::string(command.name), std::string(command.about));
+    command.arguments(*sub, p.commands[subcommands.size()]);
+    subcommands.push_back(sub);
+  }
 
   auto* help = app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
   add_text(*help, "[COMMAND]", "", p.help_topic);
@@ -458,22 +378,8 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     return std::unexpected(usage_error(app, fmt::format("unknown command '{}'", echo_input(p.help_topic))));
   }
 
-  if (validate->parsed()) {
-    p.cli.command = std::move(p.validate);
-  } else if (ingest->parsed()) {
-    p.cli.command = std::move(p.ingest);
-  } else if (rollups->parsed()) {
-    p.cli.command = p.rollups;
-  } else if (risk->parsed()) {
-    p.cli.command = p.risk;
-  } else if (alert_add->parsed()) {
-    p.cli.command = std::move(p.alert_add);
-  } else if (alert_eval->parsed()) {
-    p.cli.command = p.alert_eval;
-  } else if (retention->parsed()) {
-    p.cli.command = p.retention;
-  } else if (summary->parsed()) {
-    p.cli.command = p.summary;
+  for (std::size_t i = 0; i < subcommands.size(); ++i) {
+    if (subcommands[i]->parsed()) p.cli.command = std::move(p.commands[i]);
   }
   return std::move(p.cli);
 }

@@ -15,13 +15,16 @@
 
 #include <fmt/format.h>
 
+#include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/random.hpp"
+#include "quencore_contracts/utf8.hpp"
+#include "quencore_error/system_error.hpp"
 
 namespace quenvistrel_cli {
 
 namespace {
 
-std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
+using quencore_error::system_error;
 
 constexpr FileCalls kRealCalls{
     .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
@@ -46,8 +49,9 @@ mode_t creation_mode() {
 std::expected<std::string, std::string> random_suffix() {
   std::array<std::byte, 8> bytes{};
   if (auto got = quencore_contracts::random_bytes(bytes); !got) return std::unexpected(std::move(got.error()));
-  std::string hex;
-  for (const std::byte b : bytes) fmt::format_to(std::back_inserter(hex), "{:02x}", static_cast<unsigned>(b));
+  std::string hex(2 * bytes.size(), '\0');
+  char* p = hex.data();
+  for (const std::byte b : bytes) p = quencore_contracts::write_hex_byte(p, static_cast<std::uint8_t>(b));
   return hex;
 }
 
@@ -56,10 +60,7 @@ std::expected<std::string, std::string> random_suffix() {
 // head, cut at a character boundary. Every name that loads can thus be saved.
 std::string_view temp_stem(std::string_view base) {
   constexpr std::size_t kRoom = 255 - (1 + 5 + 10 + 1 + 16);
-  if (base.size() <= kRoom) return base;
-  std::size_t end = kRoom;
-  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
-  return base.substr(0, end);
+  return quencore_contracts::utf8_head(base, kRoom);
 }
 
 // The name of a temporary for `base` written by process `pid`: ".{stem}.tmp.{pid}.{16 hex}".
@@ -253,7 +254,7 @@ void FileReplacement::keep_ownership() {
   } else if ((made.st_uid != target_.owner || made.st_gid != target_.group) &&
              calls_.fchown(fd_, target_.owner, target_.group) != 0) {
     failure_ = fmt::format("cannot keep {}'s owner {} and group {}: {}", noun_, target_.owner, target_.group,
-                           std::strerror(errno));
+                           quencore_error::errno_text(errno));
   }
 }
 
@@ -392,7 +393,7 @@ std::expected<std::shared_ptr<MappedFile>, std::string> MappedFile::map(int fd, 
   if (data == MAP_FAILED) {
     const int error = errno;
     ::close(fd);
-    return std::unexpected(std::string(std::strerror(error)));
+    return system_error(error);
   }
   // Read front to back once; the kernel may read ahead generously and drop pages behind.
   ::madvise(data, size, MADV_SEQUENTIAL);
@@ -401,7 +402,7 @@ std::expected<std::shared_ptr<MappedFile>, std::string> MappedFile::map(int fd, 
   if (slot < 0) {
     ::munmap(data, size);
     ::close(fd);
-    return std::unexpected(std::string(std::strerror(EMFILE)));
+    return system_error(EMFILE);
   }
   return std::shared_ptr<MappedFile>(new MappedFile(fd, st, bytes, size, slot));
 }

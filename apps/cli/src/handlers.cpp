@@ -1,5 +1,5 @@
-// The eight command handlers: each reads its inputs, calls the engine, saves the state when
-// it changed anything, and prints one report.
+// The eight command handlers: each reads its inputs, calls the engine and builds its report;
+// the run saves what changed and prints the report (run.cpp).
 #include "handlers.hpp"
 
 #include <cstdio>
@@ -14,7 +14,6 @@
 #include "quenvistrel_classify/gate.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
-#include "report.hpp"
 #include "state_file.hpp"
 
 namespace quenvistrel_cli {
@@ -35,7 +34,7 @@ using quenvistrel_contracts::VistrelEvent;
 
 }  // namespace
 
-HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
+HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   auto schema = quenvistrel_classify::read_source_schema(cmd.schema);
   if (!schema) return std::unexpected(std::move(schema.error()));
 
@@ -63,10 +62,8 @@ HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd) {
     text += line;
     rejected.emplace_back(line);
   }
-  auto printed =
-      emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, text);
-  if (!printed) return printed;
-  return rejections.empty() ? 0 : 1;
+  return Report{boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, std::move(text),
+                rejections.empty() ? 0 : 1};
 }
 
 HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
@@ -111,8 +108,8 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   std::fwrite(rejections.data(), 1, rejections.size(), stderr);
 
   if (auto saved = save.finish(ctx.state); !saved) return std::unexpected(std::move(saved.error()));
-  return emit_report(ctx.json, boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
-                     fmt::format("ingested {}, rejected {}", accepted, rejected));
+  return Report{boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
+                fmt::format("ingested {}, rejected {}", accepted, rejected)};
 }
 
 HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
@@ -125,14 +122,12 @@ HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
     text += format_rollup_line(*rollups[i]);
     array.emplace_back(rollup_report_object(*rollups[i]));
   }
-  return emit_report(ctx.json, std::move(array), text);
+  return Report{std::move(array), std::move(text)};
 }
 
 HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
   auto& store = ctx.state.store;
   store.derive_risk_indicators(cmd.threshold, ctx.now);
-  // Saved before any output, so the derived indicators persist whatever happens next.
-  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
 
   std::string text = fmt::format("{} risk indicators\n", store.indicators.size());
   boost::json::array array;
@@ -142,7 +137,7 @@ HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
     text += format_indicator_line(store.indicators[i]);
     array.emplace_back(quenvistrel_contracts::json::to_json_value(store.indicators[i]));
   }
-  return emit_report(ctx.json, std::move(array), text);
+  return Report{std::move(array), std::move(text)};
 }
 
 HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
@@ -158,28 +153,23 @@ HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
   rule.cooldown_buckets = cmd.cooldown;
   const std::string rule_id = rule.rule_id.to_string();
   ctx.state.rules.push_back(std::move(rule));
-
-  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
-  return emit_report(ctx.json, boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id));
+  return Report{boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id)};
 }
 
 HandlerResult alert_eval_handler(RunContext& ctx, const AlertEvalCommand&) {
   const std::uint64_t fired = quenvistrel_alerts::evaluate(ctx.state.rules, ctx.state.store, ctx.state.alerts, ctx.now);
-  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   const std::uint64_t total = ctx.state.alerts.size();
-  return emit_report(ctx.json, boost::json::object{{"fired", fired}, {"total", total}},
-                     fmt::format("{} alert(s) fired this pass ({} total)", fired, total));
+  return Report{boost::json::object{{"fired", fired}, {"total", total}},
+                fmt::format("{} alert(s) fired this pass ({} total)", fired, total)};
 }
 
 HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd) {
   auto& store = ctx.state.store;
   const std::uint64_t deleted =
       store.apply_retention(VistrelStore::retention_window_seconds(cmd.days), ctx.now);
-  if (auto saved = save_state(ctx.state_path, ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   const std::uint64_t kept = store.rollups.size();
-  return emit_report(ctx.json, boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
-                     fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days,
-                                 kept));
+  return Report{boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
+                fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days, kept)};
 }
 
 HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
@@ -189,10 +179,9 @@ HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
   const std::uint64_t i = state.store.indicators.size();
   const std::uint64_t u = state.rules.size();
   const std::uint64_t a = state.alerts.size();
-  return emit_report(ctx.json,
-                     boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
-                     fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}",
-                                 e, r, i, u, a));
+  return Report{
+      boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
+      fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}", e, r, i, u, a)};
 }
 
 }  // namespace quenvistrel_cli

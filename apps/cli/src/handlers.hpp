@@ -3,6 +3,8 @@
 #include <expected>
 #include <string>
 
+#include <boost/json/value.hpp>
+
 #include "command.hpp"
 #include "quencore_contracts/time.hpp"
 #include "state_file.hpp"
@@ -17,9 +19,17 @@ struct RunContext {
   bool json;
 };
 
-// The process exit status on success (0, or 1 for a validate run that rejected events), or
-// an error text that the entry prints as "error: {text}".
-using HandlerResult = std::expected<int, std::string>;
+// What a command prints, `json` with --json and `text` otherwise, and its exit status (1 for a
+// validate run that rejected events).
+struct Report {
+  boost::json::value json;
+  std::string text;
+  int status = 0;
+};
+
+// The report, or an error text that the entry prints as "error: {text}". A handler changes the
+// state and builds its report; the run saves the state before printing it (commands.hpp).
+using HandlerResult = std::expected<Report, std::string>;
 
 HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd);
 HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd);

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/compact.hpp"
 
 namespace quenvistrel_cli {
@@ -29,7 +29,7 @@ std::expected<void, std::string> write_stdout(std::string_view bytes) {
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0) return {};
   // A stream that fails without saying why is still a lost report.
-  return std::unexpected(std::string(std::strerror(errno != 0 ? errno : EIO)));
+  return quencore_error::system_error(errno != 0 ? errno : EIO);
 }
 
 }  // namespace quenvistrel_cli

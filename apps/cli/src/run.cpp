@@ -2,26 +2,16 @@
 
 #include <cstdio>
 #include <utility>
-#include <type_traits>
-#include <variant>
 
 #include "cli.hpp"
+#include "commands.hpp"
 #include "quencore_contracts/time.hpp"
 #include "report.hpp"
 #include "state_file.hpp"
 
 namespace quenvistrel_cli {
 
-namespace {
-
-bool changes_state(const CliCommand& command) {
-  return !(std::holds_alternative<ValidateCommand>(command) || std::holds_alternative<RollupsCommand>(command) ||
-           std::holds_alternative<SummaryCommand>(command));
-}
-
-}  // namespace
-
-HandlerResult run(std::span<const std::string> args) {
+std::expected<int, std::string> run(std::span<const std::string> args) {
   auto cli = parse_command_line(args);
   if (!cli) {
     const EarlyExit& early = cli.error();
@@ -35,8 +25,9 @@ HandlerResult run(std::span<const std::string> args) {
 
   // Commands that change the state hold the folder lock from before the load to after the
   // save; read-only commands never wait, since a save replaces the file atomically.
+  const CommandEntry& command = command_entry(cli->command);
   FolderLock lock;
-  if (changes_state(cli->command)) {
+  if (command.changes_state()) {
     auto locked = lock_state_folder(cli->state);
     if (!locked) return std::unexpected(std::move(locked.error()));
     lock = std::move(*locked);
@@ -50,29 +41,14 @@ HandlerResult run(std::span<const std::string> args) {
   }
 
   RunContext ctx{*state, cli->state, now, cli->json};
-  return std::visit(
-      [&ctx](const auto& command) -> HandlerResult {
-        using Command = std::decay_t<decltype(command)>;
-        if constexpr (std::is_same_v<Command, ValidateCommand>) {
-          return validate_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, IngestCommand>) {
-          return ingest_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, RollupsCommand>) {
-          return rollups_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, RiskCommand>) {
-          return risk_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, AlertAddCommand>) {
-          return alert_add_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, AlertEvalCommand>) {
-          return alert_eval_handler(ctx, command);
-        } else if constexpr (std::is_same_v<Command, RetentionCommand>) {
-          return retention_handler(ctx, command);
-        } else {
-          static_assert(std::is_same_v<Command, SummaryCommand>);
-          return summary_handler(ctx, command);
-        }
-      },
-      cli->command);
+  auto report = command.handle(ctx, cli->command);
+  if (!report) return std::unexpected(std::move(report.error()));
+  // Saved before any output, so what the command changed persists whatever happens to its report.
+  if (command.saves == Saves::BeforeReport) {
+    if (auto saved = save_state(cli->state, *state); !saved) return std::unexpected(std::move(saved.error()));
+  }
+  if (auto printed = emit_report(cli->json, report->json, report->text); !printed) return printed;
+  return report->status;
 }
 
 }  // namespace quenvistrel_cli

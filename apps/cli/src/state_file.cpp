@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_aggregate/store_json.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
@@ -36,7 +37,7 @@ namespace {
 
 namespace json = quenvistrel_contracts::json;
 
-std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
+using quencore_error::system_error;
 
 // The state must be a regular file (or a folder, which fails like any unreadable path): a FIFO
 // would block the run, with the folder lock held, and a device could be endless.

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "quenvistrel_contracts/testing/samples.hpp"
 #include "state_file.hpp"
 
 namespace {
@@ -43,33 +44,17 @@ Id id(std::string_view text) {
 
 CliState sample_state() {
   CliState s;
-  VistrelEvent e;
-  e.event_id = EventId::generate();
-  e.tenant_id = id<TenantId>("00000000-0000-4000-8000-000000000001");
-  e.workspace_id = WorkspaceId::generate();
-  e.product_id = *Slug::try_from("edge-gateway");
-  e.event_type = "login_failed";
-  e.severity = Severity::High;
-  e.status = "failure";
-  e.subject_kind = "user";
-  e.subject_id = "u-1";
-  e.occurred_at = *Timestamp::from_str("2024-06-01T10:02:00Z");
-  e.received_at = Timestamp::now();
+  VistrelEvent e = samples::login_failed(EventId::generate(), id<TenantId>("00000000-0000-4000-8000-000000000001"),
+                                         WorkspaceId::generate(), Severity::High,
+                                         *Timestamp::from_str("2024-06-01T10:02:00Z"), Timestamp::now());
   e.safe_metadata = {{"region", "eu\nwest"}, {"city", "K\xc3\xb6ln"}};
   VistrelEvent bare = e;
   bare.event_id = EventId::generate();
   bare.safe_metadata.clear();
   s.store.events = {e, bare};
 
-  VistrelRollup r;
-  r.rollup_id = RollupId::generate();
-  r.tenant_id = e.tenant_id;
-  r.workspace_id = e.workspace_id;
-  r.product_id = e.product_id;
-  r.event_type = e.event_type;
-  r.severity = e.severity;
-  r.bucket_start = bucket_start(TimeBucket::Hour, e.occurred_at);
-  r.count = 2;
+  const VistrelRollup r = samples::rollup(e.tenant_id, e.workspace_id, e.product_id, e.event_type, e.severity,
+                                          TimeBucket::Hour, bucket_start(TimeBucket::Hour, e.occurred_at), 2);
   s.store.rollups = {r};
 
   RiskIndicator i;

@@ -1,5 +1,7 @@
 #include "quenvistrel_aggregate/store.hpp"
 
+#include "quenvistrel_aggregate/hash.hpp"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -44,25 +46,6 @@ struct IngestRun::Key {
 
 namespace {
 
-constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
-
-std::uint64_t combine(std::uint64_t h, std::uint64_t v) { return (std::rotl(h, 5) ^ v) * kMul; }
-
-std::uint64_t combine(std::uint64_t h, const Uuid& u) {
-  std::uint64_t parts[2];
-  std::memcpy(parts, u.bytes.data(), sizeof parts);
-  return combine(combine(h, parts[0]), parts[1]);
-}
-
-// splitmix64's finaliser: spreads the combined bits so the low bits pick good slots.
-std::uint64_t finish(std::uint64_t h) {
-  h ^= h >> 30;
-  h *= 0xBF58476D1CE4E5B9ULL;
-  h ^= h >> 27;
-  h *= 0x94D049BB133111EBULL;
-  return h ^ (h >> 31);
-}
-
 std::uint64_t hash_text(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
 // The tenant and the indicator type (or event type) of a risk group or indicator.
@@ -73,7 +56,7 @@ struct PairKey {
 };
 
 struct PairKeyHash {
-  std::size_t operator()(const PairKey& k) const { return finish(combine(hash_text(k.type), k.tenant)); }
+  std::size_t operator()(const PairKey& k) const { return hash_finish(hash_combine(hash_text(k.type), k.tenant)); }
 };
 
 bool pair_less(const PairKey& a, const PairKey& b) {
@@ -85,13 +68,13 @@ bool pair_less(const PairKey& a, const PairKey& b) {
 
 std::uint64_t hash_key(const Uuid& tenant, const Uuid& workspace, std::string_view product,
                        std::string_view event_type, Severity severity, TimeBucket bucket, std::int64_t start) {
-  std::uint64_t h = combine(0, tenant);
-  h = combine(h, workspace);
-  h = combine(h, hash_text(product));
-  h = combine(h, hash_text(event_type));
-  h = combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
-  h = combine(h, static_cast<std::uint64_t>(start));
-  return finish(h);
+  std::uint64_t h = hash_combine(0, tenant);
+  h = hash_combine(h, workspace);
+  h = hash_combine(h, hash_text(product));
+  h = hash_combine(h, hash_text(event_type));
+  h = hash_combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
+  h = hash_combine(h, static_cast<std::uint64_t>(start));
+  return hash_finish(h);
 }
 
 }  // namespace

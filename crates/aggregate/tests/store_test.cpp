@@ -1,4 +1,5 @@
 #include "quenvistrel_aggregate/store.hpp"
+#include "quenvistrel_contracts/testing/samples.hpp"
 
 #include <gtest/gtest.h>
 
@@ -63,17 +64,8 @@ struct Source {
   }
   VistrelRollup rollup(std::string type, Severity sev, std::int64_t start, std::uint64_t count,
                        TimeBucket bucket = TimeBucket::Hour) const {
-    VistrelRollup r;
-    r.rollup_id = RollupId::generate();
-    r.tenant_id = tenant;
-    r.workspace_id = workspace;
-    r.product_id = product;
-    r.event_type = std::move(type);
-    r.severity = sev;
-    r.bucket = bucket;
-    r.bucket_start = start;
-    r.count = count;
-    return r;
+    return quenvistrel_contracts::samples::rollup(tenant, workspace, product, std::move(type), sev, bucket, start,
+                                                  count);
   }
 };
 

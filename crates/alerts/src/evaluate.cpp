@@ -1,7 +1,7 @@
 #include "quenvistrel_alerts/evaluate.hpp"
 
-#include <bit>
-#include <cstring>
+#include "quenvistrel_aggregate/hash.hpp"
+
 #include <functional>
 #include <limits>
 #include <memory_resource>
@@ -21,16 +21,8 @@ using quenvistrel_contracts::VistrelRollup;
 
 namespace {
 
-std::uint64_t mix(std::uint64_t h, std::uint64_t v) { return (std::rotl(h, 5) ^ v) * 0x9E3779B97F4A7C15ULL; }
-
-std::uint64_t hash_uuid(std::uint64_t h, const Uuid& u) {
-  std::uint64_t parts[2];
-  std::memcpy(parts, u.bytes.data(), sizeof parts);
-  return mix(mix(h, parts[0]), parts[1]);
-}
-
 struct UuidHash {
-  std::size_t operator()(const Uuid& u) const { return hash_uuid(0, u); }
+  std::size_t operator()(const Uuid& u) const { return quenvistrel_aggregate::hash_combine(0, u); }
 };
 
 // What a rollup must share with a rule to be a candidate; the views point into the rules,
@@ -44,7 +36,9 @@ struct MatchKey {
 
 struct MatchKeyHash {
   std::size_t operator()(const MatchKey& k) const {
-    return mix(hash_uuid(std::hash<std::string_view>{}(k.event_type), k.tenant), static_cast<std::uint64_t>(k.bucket));
+    using quenvistrel_aggregate::hash_combine;
+    return hash_combine(hash_combine(std::hash<std::string_view>{}(k.event_type), k.tenant),
+                        static_cast<std::uint64_t>(k.bucket));
   }
 };
 

@@ -1,4 +1,5 @@
 #include "quenvistrel_alerts/evaluate.hpp"
+#include "quenvistrel_contracts/testing/samples.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,17 +34,7 @@ struct Tenant {
 
   VistrelRollup rollup(std::int64_t start, std::uint64_t count, std::string type = "login",
                        TimeBucket bucket = TimeBucket::Hour, Severity sev = Severity::Info) const {
-    VistrelRollup r;
-    r.rollup_id = RollupId::generate();
-    r.tenant_id = tenant;
-    r.workspace_id = workspace;
-    r.product_id = *Slug::try_from("idp");
-    r.event_type = std::move(type);
-    r.severity = sev;
-    r.bucket = bucket;
-    r.bucket_start = start;
-    r.count = count;
-    return r;
+    return samples::rollup(tenant, workspace, *Slug::try_from("idp"), std::move(type), sev, bucket, start, count);
   }
   AlertRule rule(std::uint64_t threshold, std::uint32_t cooldown, std::string type = "login") const {
     AlertRule r;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "quencore_contracts/echo.hpp"
+#include "quencore_contracts/utf8.hpp"
 
 namespace quenvistrel_classify {
 
@@ -16,28 +17,6 @@ using quenvistrel_contracts::is_persistable;
 using quenvistrel_contracts::VistrelEvent;
 
 namespace {
-
-// Decodes the code point starting at s[i] and advances i past it. The readers hand over
-// valid UTF-8 only, so the lead byte alone tells the length.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  auto cont = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3Fu); };
-  char32_t cp = 0;
-  if (b0 < 0x80) {
-    cp = b0;
-    i += 1;
-  } else if (b0 < 0xE0) {
-    cp = (static_cast<char32_t>(b0 & 0x1Fu) << 6) | cont(1);
-    i += 2;
-  } else if (b0 < 0xF0) {
-    cp = (static_cast<char32_t>(b0 & 0x0Fu) << 12) | (cont(1) << 6) | cont(2);
-    i += 3;
-  } else {
-    cp = (static_cast<char32_t>(b0 & 0x07u) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3);
-    i += 4;
-  }
-  return cp;
-}
 
 // Unicode category Cc.
 constexpr bool is_control(char32_t cp) { return cp <= 0x1F || (cp >= 0x7F && cp <= 0x9F); }
@@ -80,7 +59,7 @@ Scan scan(std::string_view value) {
       ++i;
       continue;
     }
-    const char32_t cp = next_code_point(value, i);
+    const char32_t cp = quencore_contracts::decode_utf8(value, i);
     if (is_control(cp)) {
       result.control = true;
       return result;

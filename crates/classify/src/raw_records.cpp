@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "quenvistrel_contracts/json/codec.hpp"
+#include "quenvistrel_contracts/json/detail/codec.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 
 namespace quenvistrel_classify {
@@ -63,11 +64,11 @@ struct Codec<quenvistrel_classify::RawEventStream> {
     const auto& s = *static_cast<Stream*>(stream);
     if (s.each != nullptr) (*s.each)(s.scratch);
   }
-  static constexpr TypeOps ops{.shape = Shape::Sequence,
-                               .expected = Codec<std::vector<quenvistrel_classify::RawEvent>>::ops.expected,
-                               .element = &Codec<quenvistrel_classify::RawEvent>::ops,
-                               .push = &push,
-                               .element_done = &element_done};
+  static constexpr detail::TypeOps ops{.shape = detail::Shape::Sequence,
+                                       .expected = Codec<std::vector<quenvistrel_classify::RawEvent>>::ops.expected,
+                                       .element = &Codec<quenvistrel_classify::RawEvent>::ops,
+                                       .push = &push,
+                                       .element_done = &element_done};
 };
 
 }  // namespace quenvistrel_contracts::json

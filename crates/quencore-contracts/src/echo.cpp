@@ -2,10 +2,12 @@
 
 #include <cstdint>
 
+#include "quencore_contracts/hex.hpp"
+#include "quencore_contracts/utf8.hpp"
+
 namespace quencore_contracts {
 
 void append_escaped(std::string& out, std::string_view text, bool quotes) {
-  constexpr char hex[] = "0123456789abcdef";
   std::size_t run = 0;  // start of the bytes not yet copied
   const auto flush = [&](std::size_t end) { out.append(text.substr(run, end - run)); };
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -48,7 +50,7 @@ void append_escaped(std::string& out, std::string_view text, bool quotes) {
         out += "\\\\";
         break;
       default: {
-        const char escaped[6] = {'\\', 'u', '0', '0', hex[code >> 4], hex[code & 0x0F]};
+        const char escaped[6] = {'\\', 'u', '0', '0', HEX_DIGITS[code >> 4], HEX_DIGITS[code & 0x0F]};
         out.append(escaped, sizeof escaped);
         break;
       }
@@ -67,10 +69,7 @@ std::string escape_controls(std::string_view text) {
 
 std::string_view echo_head(std::string_view text, bool& cut) {
   cut = text.size() > ECHO_MAX_BYTES;
-  if (!cut) return text;
-  std::size_t end = ECHO_MAX_BYTES;
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
+  return utf8_head(text, ECHO_MAX_BYTES);
 }
 
 std::string echo_input(std::string_view text) {

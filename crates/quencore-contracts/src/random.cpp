@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "quencore_error/system_error.hpp"
 #include "random_pool.hpp"
 
 namespace quencore_contracts {
@@ -36,7 +37,7 @@ struct Pool {
         if (errno == EINTR) {
           continue;
         }
-        return std::unexpected(std::string(std::strerror(errno)));
+        return quencore_error::system_error(errno);
       }
       filled += static_cast<std::size_t>(got);
     }

@@ -6,7 +6,9 @@
 #include <span>
 
 #include "quencore_contracts/echo.hpp"
+#include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/random.hpp"
+#include "quencore_contracts/utf8.hpp"
 
 namespace quencore_contracts {
 
@@ -14,37 +16,6 @@ namespace {
 
 constexpr std::string_view kUrnPrefix = "urn:uuid:";
 constexpr std::array<std::size_t, 5> kGroupLengths{8, 4, 4, 4, 12};
-
-// -1 for a byte that is not a hexadecimal digit.
-constexpr int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Length in bytes of the UTF-8 character that starts at text[i], or 0 when the bytes there
-// do not form a well-encoded character.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t len = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) len = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) len = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) len = 4;
-  else return 0;
-  if (i + len > text.size()) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  const auto second = static_cast<unsigned char>(text[i + 1]);
-  // Overlong forms, surrogates and code points above U+10FFFF.
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
-    return 0;
-  }
-  return len;
-}
 
 // The first character of `body` that is neither a hex digit nor a hyphen, reported with its
 // 1-based character position in the whole text (`first_position` is that of body[0]).
@@ -56,7 +27,9 @@ std::optional<std::string> find_bad_character(std::string_view body, std::size_t
       ++i;
       continue;
     }
-    const std::size_t len = utf8_length(body, i);
+    // A cut-off character counts as malformed like any other.
+    std::size_t len = utf8_sequence(body, i);
+    if (len == UTF8_TRUNCATED) len = 0;
     std::string reason = "invalid character: found `";
     // A byte that starts no well-formed character is shown as U+FFFD so that the message
     // itself stays valid UTF-8; a control character is shown escaped.
@@ -69,6 +42,19 @@ std::optional<std::string> find_bad_character(std::string_view body, std::size_t
     return reason;
   }
   return std::nullopt;
+}
+
+// The hyphenated 36-character form, the one this system writes, read in one pass.
+bool parse_hyphenated(std::string_view text, Uuid& out) {
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return false;
+  constexpr std::array<std::uint8_t, 16> kAt{0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+  for (std::size_t k = 0; k < 16; ++k) {
+    const int hi = hex_value(text[kAt[k]]);
+    const int lo = hex_value(text[kAt[k] + 1]);
+    if ((hi | lo) < 0) return false;
+    out.bytes[k] = static_cast<std::uint8_t>((hi << 4) | lo);
+  }
+  return true;
 }
 
 std::string group_count_reason(std::size_t count) {
@@ -94,6 +80,8 @@ std::string group_count_reason(std::size_t count) {
 //     gives the group-count reason, otherwise the first group (1-based) whose length is not
 //     8, 4, 4, 4, 12 gives "invalid group length in group g: expected e, found f".
 std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
+  // The common form first; every other text, and every error, takes the checks below.
+  if (Uuid uuid; parse_hyphenated(text, uuid)) return uuid;
   std::string_view body = text;
   std::size_t offset = 0;
   bool wrapped = false;
@@ -178,21 +166,6 @@ Uuid Uuid::generate_v4() {
   return uuid;
 }
 
-namespace {
-
-// Two lower-case hex digits for every byte value.
-constexpr std::array<char, 512> kHexPairs = [] {
-  std::array<char, 512> table{};
-  constexpr char digits[] = "0123456789abcdef";
-  for (std::size_t b = 0; b < 256; ++b) {
-    table[2 * b] = digits[b >> 4];
-    table[2 * b + 1] = digits[b & 0x0F];
-  }
-  return table;
-}();
-
-}  // namespace
-
 void Uuid::append_to(std::string& out) const {
   const std::size_t at = out.size();
   out.resize(at + 36);
@@ -201,9 +174,7 @@ void Uuid::append_to(std::string& out) const {
     if (k == 4 || k == 6 || k == 8 || k == 10) {
       *p++ = '-';
     }
-    const char* pair = &kHexPairs[2 * static_cast<std::size_t>(bytes[k])];
-    *p++ = pair[0];
-    *p++ = pair[1];
+    p = write_hex_byte(p, bytes[k]);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "quenvistrel_contracts/json/compact.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <vector>
 
@@ -15,13 +14,6 @@
 namespace quenvistrel_contracts::json {
 
 namespace {
-
-template <class I>
-void append_integer(std::string& out, I value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, static_cast<std::size_t>(end - digits));
-}
 
 void write_object(std::string& out, const boost::json::object& object) {
   // Reports hold small objects; sorting pointers keeps the value untouched.

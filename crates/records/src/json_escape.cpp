@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "json_syntax.hpp"
+#include "quencore_contracts/hex.hpp"
 #include "quenvistrel_contracts/json/escape.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -48,8 +49,8 @@ char* write_escaped(char* p, std::string_view text) {
     if (e == 0) {
       *p++ = static_cast<char>(b);
     } else if (e == 'u') {
-      constexpr char hex[] = "0123456789abcdef";
-      const char escaped[6] = {'\\', 'u', '0', '0', hex[b >> 4], hex[b & 0x0F]};
+      const char escaped[6] = {'\\', 'u', '0', '0', quencore_contracts::HEX_DIGITS[b >> 4],
+                               quencore_contracts::HEX_DIGITS[b & 0x0F]};
       std::memcpy(p, escaped, sizeof escaped);
       p += sizeof escaped;
     } else {

@@ -4,17 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
+#include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 
 namespace quenvistrel_contracts::json {
 
-namespace {
-
-std::unexpected<std::string> system_error(int error) { return std::unexpected(std::string(std::strerror(error))); }
-
-}  // namespace
+using quencore_error::system_error;
 
 std::expected<ReadableFile, std::string> ReadableFile::open(const std::string& path) {
   // O_NONBLOCK only so that opening a FIFO does not wait for a writer; reads wait again as

@@ -10,9 +10,9 @@
 
 #include "json_syntax.hpp"
 #include "quencore_contracts/echo.hpp"
-#include "quenvistrel_contracts/json/reader.hpp"
+#include "quenvistrel_contracts/json/detail/reader.hpp"
 
-namespace quenvistrel_contracts::json {
+namespace quenvistrel_contracts::json::detail {
 
 namespace {
 
@@ -433,4 +433,4 @@ std::string invalid_integer(std::string_view text, std::string_view expected) {
   return fmt::format("invalid value: integer `{}`, expected {}", shown(text), expected);
 }
 
-}  // namespace quenvistrel_contracts::json
+}  // namespace quenvistrel_contracts::json::detail

@@ -6,6 +6,9 @@
 
 #include <fmt/format.h>
 
+#include "quencore_contracts/hex.hpp"
+#include "quencore_contracts/utf8.hpp"
+
 // The parser reports a syntax error only as a code and the offset where it stopped. To say
 // what was expected there, the text before that offset (which the parser accepted, so it is
 // a valid prefix) is scanned once more with a small grammar tracker. This runs only on the
@@ -159,13 +162,6 @@ Context scan(std::string_view text, std::size_t offset) {
   return ctx;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 Fault eof_in_string(std::string_view text) {
   return {"EOF while parsing a string", static_cast<std::ptrdiff_t>(text.size()) - 1};
 }
@@ -175,7 +171,7 @@ std::optional<Fault> read_hex4(std::string_view text, std::size_t at, unsigned& 
   value = 0;
   for (std::size_t k = at; k < at + 4; ++k) {
     if (k >= text.size()) return eof_in_string(text);
-    const int d = hex_digit(text[k]);
+    const int d = quencore_contracts::hex_value(text[k]);
     if (d < 0) return Fault{"invalid escape", static_cast<std::ptrdiff_t>(k)};
     value = value * 16 + static_cast<unsigned>(d);
   }
@@ -216,8 +212,8 @@ std::optional<Fault> check_string(std::string_view text, std::size_t open) {
     }
     if (c < 0x20) return Fault{"control character (\\u0000-\\u001F) found while parsing a string", at(i)};
     if (c >= 0x80) {
-      const std::size_t len = utf8_sequence(text, i);
-      if (len == npos) return eof_in_string(text);
+      const std::size_t len = quencore_contracts::utf8_sequence(text, i);
+      if (len == quencore_contracts::UTF8_TRUNCATED) return eof_in_string(text);
       if (len == 0) return Fault{"invalid UTF-8 in string", at(i)};
       i += len;
       continue;
@@ -295,34 +291,6 @@ Fault locate(std::string_view text, std::size_t offset, boost::json::error_code 
 }
 
 }  // namespace
-
-// Length of the well-formed UTF-8 sequence at `i` (shortest form, no surrogates, at most
-// U+10FFFF); 0 when malformed; npos when the text ends inside it.
-std::size_t utf8_sequence(std::string_view text, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(text[i]);
-  std::size_t len = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  for (std::size_t k = 1; k < len; ++k) {
-    if (i + k >= text.size()) return npos;
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
-  }
-  return len;
-}
 
 std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index) {
   std::size_t line = 1;

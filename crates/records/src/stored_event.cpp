@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "json_syntax.hpp"
+#include "quencore_contracts/utf8.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -151,8 +152,8 @@ class Scanner {
       } else if (c < 0x20) {
         return false;
       } else {
-        const std::size_t len = utf8_sequence(std::string_view(p_, left()), 0);
-        if (len == 0 || len == npos) return false;
+        const std::size_t len = quencore_contracts::utf8_sequence(std::string_view(p_, left()), 0);
+        if (len == 0 || len == quencore_contracts::UTF8_TRUNCATED) return false;
         p_ += len;
       }
     }

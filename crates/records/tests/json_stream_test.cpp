@@ -40,10 +40,10 @@ class StreamedRead : public testing::Test {
     std::fclose(f);
   }
   // The streamed outcome with chunks of `chunk` bytes.
-  qj::StreamOutcome stream(std::vector<VistrelRollup>& into, std::size_t chunk) {
+  qj::detail::StreamOutcome stream(std::vector<VistrelRollup>& into, std::size_t chunk) {
     auto file = qj::ReadableFile::open(path_);
     EXPECT_TRUE(file);
-    auto streamed = qj::stream_into(*file, qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
+    auto streamed = qj::detail::stream_into(*file, qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
     EXPECT_TRUE(streamed);
     return streamed->outcome;
   }
@@ -66,7 +66,7 @@ TEST_F(StreamedRead, AgreesWithTheWholeTextForEveryChunkSize) {
   put(text);
   for (std::size_t chunk = 1; chunk <= 23; ++chunk) {
     std::vector<VistrelRollup> read;
-    ASSERT_EQ(stream(read, chunk), qj::StreamOutcome::Read) << chunk;
+    ASSERT_EQ(stream(read, chunk), qj::detail::StreamOutcome::Read) << chunk;
     EXPECT_EQ(read, rollups) << chunk;
   }
   EXPECT_EQ(*qj::read_json_file<std::vector<VistrelRollup>>(path_), rollups);
@@ -85,7 +85,7 @@ TEST_F(StreamedRead, FaultsAreReportedAsTheWholeTextReportsThem) {
     put(text);
     for (std::size_t chunk : {1, 2, 1 << 20}) {
       std::vector<VistrelRollup> read;
-      EXPECT_EQ(stream(read, chunk), qj::StreamOutcome::Refused) << text << " / " << chunk;
+      EXPECT_EQ(stream(read, chunk), qj::detail::StreamOutcome::Refused) << text << " / " << chunk;
     }
     auto whole = qj::read_json<std::vector<VistrelRollup>>(text);
     auto file = qj::read_json_file<std::vector<VistrelRollup>>(path_);

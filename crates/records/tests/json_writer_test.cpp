@@ -8,6 +8,7 @@
 #include "quenvistrel_contracts/json/compact.hpp"
 #include "quenvistrel_contracts/json/escape.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
+#include "quenvistrel_contracts/testing/samples.hpp"
 
 namespace {
 
@@ -22,18 +23,10 @@ Id id(std::string_view text) {
 Timestamp at(std::string_view text) { return *Timestamp::from_str(text); }
 
 VistrelEvent sample_event() {
-  VistrelEvent e;
-  e.event_id = id<EventId>("00000000-0000-4000-8000-00000000000a");
-  e.tenant_id = id<TenantId>("00000000-0000-4000-8000-00000000000b");
-  e.workspace_id = id<WorkspaceId>("00000000-0000-4000-8000-00000000000c");
-  e.product_id = *Slug::try_from("edge-gateway");
-  e.event_type = "login_failed";
-  e.severity = Severity::Critical;
-  e.status = "failure";
-  e.subject_kind = "user";
-  e.subject_id = "u-1";
-  e.occurred_at = at("2024-06-01T10:02:00Z");
-  e.received_at = at("2024-06-01T10:02:00.5Z");
+  VistrelEvent e = samples::login_failed(
+      id<EventId>("00000000-0000-4000-8000-00000000000a"), id<TenantId>("00000000-0000-4000-8000-00000000000b"),
+      id<WorkspaceId>("00000000-0000-4000-8000-00000000000c"), Severity::Critical, at("2024-06-01T10:02:00Z"),
+      at("2024-06-01T10:02:00.5Z"));
   e.safe_metadata.insert_or_assign("zeta", "line\nfeed");
   e.safe_metadata.insert_or_assign("alpha", "caf\xc3\xa9 / \"q\" \\");
   return e;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "quenvistrel_contracts/json/stored_event.hpp"
+#include "quenvistrel_contracts/testing/samples.hpp"
 
 namespace {
 
@@ -12,18 +13,11 @@ using namespace quenvistrel_contracts;
 using namespace quenvistrel_contracts::json;
 
 VistrelEvent sample() {
-  VistrelEvent e;
-  e.event_id = *EventId::from_str("0f8fad5b-d9cb-469f-a165-70867728950e");
-  e.tenant_id = *TenantId::from_str("4f6a8c2e-1b3d-4e5f-9a7b-2c4d6e8f0a1b");
-  e.workspace_id = *WorkspaceId::from_str("7c9e6679-7425-40de-944b-e07fc1f90ae7");
-  e.product_id = *Slug::try_from("edge-gateway");
-  e.event_type = "login_failed";
-  e.severity = Severity::High;
-  e.status = "failure";
-  e.subject_kind = "user";
-  e.subject_id = "u-1";
-  e.occurred_at = *Timestamp::from_str("2024-06-01T10:02:03.5Z");
-  e.received_at = *Timestamp::from_str("2024-06-02T00:00:00Z");
+  VistrelEvent e = samples::login_failed(*EventId::from_str("0f8fad5b-d9cb-469f-a165-70867728950e"),
+                                         *TenantId::from_str("4f6a8c2e-1b3d-4e5f-9a7b-2c4d6e8f0a1b"),
+                                         *WorkspaceId::from_str("7c9e6679-7425-40de-944b-e07fc1f90ae7"), Severity::High,
+                                         *Timestamp::from_str("2024-06-01T10:02:03.5Z"),
+                                         *Timestamp::from_str("2024-06-02T00:00:00Z"));
   e.safe_metadata = {{"city", "K\xc3\xb6ln"}, {"region", "eu-west"}};
   return e;
 }

@@ -5,6 +5,7 @@
 
 #include "quenvistrel_aggregate/store.hpp"
 #include "quenvistrel_contracts/json/codec.hpp"
+#include "quenvistrel_contracts/json/detail/codec.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
 // The JSON form of the store: its three lists, the events written as the texts they are kept
@@ -21,11 +22,11 @@ struct Codec<quenvistrel_aggregate::EventLog> {
     return &scratch();
   }
   static void element_done(void* log) { static_cast<Log*>(log)->push_back(scratch()); }
-  static constexpr TypeOps ops{.shape = Shape::Sequence,
-                               .expected = "a sequence",
-                               .element = &Codec<VistrelEvent>::ops,
-                               .push = &push,
-                               .element_done = &element_done};
+  static constexpr detail::TypeOps ops{.shape = detail::Shape::Sequence,
+                                       .expected = "a sequence",
+                                       .element = &Codec<VistrelEvent>::ops,
+                                       .push = &push,
+                                       .element_done = &element_done};
   static void write(PrettyWriter& w, const Log& log) {
     w.begin_array();
     log.for_each_run([&w](std::string_view run) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <charconv>
 #include <concepts>
 #include <cstddef>
 #include <cstring>
@@ -87,11 +86,7 @@ class PrettyWriter {
   [[nodiscard]] bool failed() const { return failed_; }
   void boolean(bool value) { out_ += value ? std::string_view("true") : std::string_view("false"); }
   template <std::integral I>
-  void integer(I value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out_.append(digits, static_cast<std::size_t>(end - digits));
-  }
+  void integer(I value) { append_integer(out_, value); }
   // Direct access for values that format themselves (timestamps, UUIDs).
   std::string& buffer() { return out_; }
 

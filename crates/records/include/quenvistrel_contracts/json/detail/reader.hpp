@@ -10,7 +10,9 @@
 #include "quencore_contracts/uuid.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 
-namespace quenvistrel_contracts::json {
+// The reader's machinery behind read_json and read_json_file, for codec authors only: a Codec
+// specialisation describes its type with the tables below. Callers use json/codec.hpp.
+namespace quenvistrel_contracts::json::detail {
 
 // The reading layer is one SAX-driven state machine (json_reader.cpp) compiled once; every
 // type it can fill is described by a small table of type-erased operations (`TypeOps`),
@@ -106,4 +108,4 @@ inline constexpr std::size_t FAULT_CONTEXT = 4096;
 // RFC 3339 text; the error is the timestamp error's display text.
 [[nodiscard]] bool read_timestamp(std::string_view text, quencore_contracts::Timestamp& out, std::string& error);
 
-}  // namespace quenvistrel_contracts::json
+}  // namespace quenvistrel_contracts::json::detail
