@@ -6,13 +6,9 @@
 set -uo pipefail
 bin=$(realpath "$1") man_page=$(realpath "$2") examples=$(realpath "$3")
 
-# The first example block of EXAMPLES, roff escapes undone.
-block=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\[&%]//g' -e "s/\\\\(aq/'/g" \
-  -e 's/\\(dq/"/g' -e 's/\\(pc/·/g' -e 's/\\(em/—/g' -e 's/\\e/\\/g' "$man_page" |
-  awk '/^\.SH/ { inside = ($0 ~ /^\.SH "?EXAMPLES"?$/); next }
-       inside && /^\.EX/ { copying = 1; next }
-       copying && /^\.EE/ { exit }
-       copying')
+# shellcheck source=man-block.sh
+source "$(dirname "${BASH_SOURCE[0]}")/man-block.sh"
+block=$(man_block "$man_page" EXAMPLES)
 if ! grep -q '^\$ quenvistrelctl' <<<"$block"; then
   echo "man-examples: no session in the EXAMPLES section of $man_page" >&2
   exit 1

@@ -6,12 +6,9 @@
 set -uo pipefail
 bin=$(realpath "$1") man_page=$(realpath "$2")
 
-# The example block of STATE FILE, roff escapes undone.
-block=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/\\[&%]//g' -e "s/\\\\(aq/'/g" "$man_page" |
-  awk '/^\.SH/ { inside = ($0 ~ /^\.SH "?STATE FILE"?$/); next }
-       inside && /^\.EX/ { copying = 1; next }
-       copying && /^\.EE/ { exit }
-       copying')
+# shellcheck source=man-block.sh
+source "$(dirname "${BASH_SOURCE[0]}")/man-block.sh"
+block=$(man_block "$man_page" "STATE FILE")
 if ! grep -q '^flock ' <<<"$block"; then
   echo "man-locking: no flock example in the STATE FILE section of $man_page" >&2
   exit 1

@@ -15,50 +15,16 @@
 #include <gtest/gtest.h>
 
 #include "file_safety.hpp"
+#include "scratch_folder.hpp"
 
 namespace {
 
 using namespace quenvistrel_cli;
 
-class FileSafety : public testing::Test {
+class FileSafety : public ScratchFolder {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/file_safety_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/data";
-  }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
+  FileSafety() : ScratchFolder("data") {}
 
-  static void put(const std::string& path, std::string_view text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  static std::string get(const std::string& path) {
-    std::string text;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return "(absent)";
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-  }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir_.c_str());
-    while (const dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(d);
-    return names;
-  }
   std::shared_ptr<MappedFile> mapped(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     struct stat st {};
@@ -67,9 +33,6 @@ class FileSafety : public testing::Test {
     EXPECT_TRUE(file);
     return *file;
   }
-
-  std::string dir_;
-  std::string path_;
 };
 
 TEST_F(FileSafety, ReplacementWritesAndCopiesThenTakesThePlaceOfTheFile) {

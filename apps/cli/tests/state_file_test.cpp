@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "quenvistrel_contracts/testing/samples.hpp"
+#include "scratch_folder.hpp"
 #include "state_file.hpp"
 
 namespace {
@@ -88,49 +89,9 @@ CliState sample_state() {
   return s;
 }
 
-class StateFile : public testing::Test {
+class StateFile : public ScratchFolder {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/state_file_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/state.json";
-  }
-  void TearDown() override {
-    ::chmod(dir_.c_str(), 0700);
-    const std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  static void put(const std::string& path, std::string_view text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  static std::string get(const std::string& path) {
-    std::string text;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return "(absent)";
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-  }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir_.c_str());
-    while (const dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(d);
-    return names;
-  }
-
-  std::string dir_;
-  std::string path_;
+  StateFile() : ScratchFolder("state.json") {}
 };
 
 TEST_F(StateFile, EmptyStateIsThe109ByteDocument) {

@@ -64,11 +64,10 @@ char* write_escaped(char* p, std::string_view text) {
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view text) {
+void append_escaped(std::string& out, std::string_view text) {
   // Room for the worst case is made at once, so a string costs one step, not one per piece;
   // a huge text is done in slices so that the room never exceeds a few times a slice.
   constexpr std::size_t kSlice = std::size_t{64} << 10;
-  out += '"';
   while (!text.empty()) {
     const std::string_view slice = text.substr(0, kSlice);
     text.remove_prefix(slice.size());
@@ -77,6 +76,11 @@ void append_json_string(std::string& out, std::string_view text) {
       return static_cast<std::size_t>(write_escaped(buffer + at, slice) - buffer);
     });
   }
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+  out += '"';
+  append_escaped(out, text);
   out += '"';
 }
 

@@ -11,9 +11,100 @@
 
 namespace quenvistrel_contracts::json {
 
-void encode_stored_event(std::string& out, const VistrelEvent& event) {
-  PrettyWriter writer(out, kStoredEventDepth);
-  Codec<VistrelEvent>::write(writer, event);
+namespace {
+
+// A stored event's text around its values: what the state file's writer puts before each
+// value of the record at its depth (the opening quote of a quoted value included). The
+// encoder writes these and the recogniser expects them; a test holds both to the writer.
+namespace layout {
+constexpr char kContractVersion[] = "{\n        \"contract_version\": ";
+constexpr char kEventId[] = ",\n        \"event_id\": \"";
+constexpr char kTenantId[] = ",\n        \"tenant_id\": \"";
+constexpr char kWorkspaceId[] = ",\n        \"workspace_id\": \"";
+constexpr char kProductId[] = ",\n        \"product_id\": \"";
+constexpr char kEventType[] = ",\n        \"event_type\": \"";
+constexpr char kSeverity[] = ",\n        \"severity\": \"";
+constexpr char kStatus[] = ",\n        \"status\": \"";
+constexpr char kSubjectKind[] = ",\n        \"subject_kind\": \"";
+constexpr char kSubjectId[] = ",\n        \"subject_id\": \"";
+constexpr char kOccurredAt[] = ",\n        \"occurred_at\": \"";
+constexpr char kReceivedAt[] = ",\n        \"received_at\": \"";
+constexpr char kSafeMetadata[] = ",\n        \"safe_metadata\": {";
+constexpr char kEmptyMapEnd[] = "}";
+constexpr char kFirstEntry[] = "\n          \"";
+constexpr char kNextEntry[] = ",\n          \"";
+constexpr char kEntryValue[] = ": \"";  // after the key's closing quote
+constexpr char kMapEnd[] = "\n        }";
+constexpr char kClose[] = "\n      }";
+}  // namespace layout
+
+template <std::size_t N>
+void put(std::string& out, const char (&literal)[N]) {
+  out.append(literal, N - 1);
+}
+
+}  // namespace
+
+// Written straight from the layout rather than through the general writer: ingest encodes
+// every new event, and a load of a file in any other layout re-encodes every event.
+void encode_stored_event(std::string& out, const VistrelEvent& e) {
+  using namespace layout;
+  put(out, kContractVersion);
+  append_integer(out, e.contract_version);
+  put(out, kEventId);
+  e.event_id.append_to(out);
+  out += '"';
+  put(out, kTenantId);
+  e.tenant_id.append_to(out);
+  out += '"';
+  put(out, kWorkspaceId);
+  e.workspace_id.append_to(out);
+  out += '"';
+  put(out, kProductId);
+  append_escaped(out, e.product_id.str());
+  out += '"';
+  put(out, kEventType);
+  append_escaped(out, e.event_type);
+  out += '"';
+  put(out, kSeverity);
+  out += wire_name(e.severity);
+  out += '"';
+  put(out, kStatus);
+  append_escaped(out, e.status);
+  out += '"';
+  put(out, kSubjectKind);
+  append_escaped(out, e.subject_kind);
+  out += '"';
+  put(out, kSubjectId);
+  append_escaped(out, e.subject_id);
+  out += '"';
+  put(out, kOccurredAt);
+  e.occurred_at.append_rfc3339(out);
+  out += '"';
+  put(out, kReceivedAt);
+  e.received_at.append_rfc3339(out);
+  out += '"';
+  put(out, kSafeMetadata);
+  if (e.safe_metadata.empty()) {
+    put(out, kEmptyMapEnd);
+  } else {
+    bool first = true;
+    for (const auto& [key, value] : e.safe_metadata) {
+      if (first) {
+        put(out, kFirstEntry);
+      } else {
+        put(out, kNextEntry);
+      }
+      first = false;
+      append_escaped(out, key);
+      out += '"';
+      put(out, kEntryValue);
+      append_escaped(out, value);
+      out += '"';
+    }
+    put(out, kMapEnd);
+  }
+  put(out, kClose);
 }
 
 std::expected<VistrelEvent, std::string> decode_stored_event(std::string_view text) {
@@ -70,8 +161,8 @@ class Scanner {
     return true;
   }
 
-  // A u16 as the writer writes it, then `next`.
-  bool small_unsigned(char next) {
+  // A u16 as the writer writes it.
+  bool small_unsigned() {
     unsigned value = 0;
     const char* const start = p_;
     while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
@@ -80,8 +171,7 @@ class Scanner {
       if (p_ - start > 5) return false;
     }
     const auto digits = p_ - start;
-    if (digits == 0 || (digits > 1 && *start == '0') || value > 0xFFFF) return false;
-    return p_ < end_ && *p_++ == next;
+    return digits != 0 && !(digits > 1 && *start == '0') && value <= 0xFFFF;
   }
 
   // The 36 characters of a lower-case hyphenated UUID and the closing quote.
@@ -244,27 +334,28 @@ std::size_t recognize_stored_event(std::string_view text, std::size_t start, std
   Scanner s(text, start);
   bool escaped = false;
   std::int64_t received = 0;
-  const bool head = s.literal("{\n        \"contract_version\": ") && s.small_unsigned(',') &&
-                    s.literal("\n        \"event_id\": \"") && s.uuid() &&          //
-                    s.literal(",\n        \"tenant_id\": \"") && s.uuid() &&        //
-                    s.literal(",\n        \"workspace_id\": \"") && s.uuid() &&     //
-                    s.literal(",\n        \"product_id\": \"") && s.slug() &&       //
-                    s.literal(",\n        \"event_type\": \"") && s.string(escaped) &&
-                    s.literal(",\n        \"severity\": \"") && s.severity() &&     //
-                    s.literal(",\n        \"status\": \"") && s.string(escaped) &&  //
-                    s.literal(",\n        \"subject_kind\": \"") && s.string(escaped) &&
-                    s.literal(",\n        \"subject_id\": \"") && s.string(escaped) &&
-                    s.literal(",\n        \"occurred_at\": \"") && s.timestamp(occurred_seconds) &&
-                    s.literal(",\n        \"received_at\": \"") && s.timestamp(received) &&
-                    s.literal(",\n        \"safe_metadata\": {");
+  using namespace layout;
+  const bool head = s.literal(kContractVersion) && s.small_unsigned() &&        //
+                    s.literal(kEventId) && s.uuid() &&                          //
+                    s.literal(kTenantId) && s.uuid() &&                         //
+                    s.literal(kWorkspaceId) && s.uuid() &&                      //
+                    s.literal(kProductId) && s.slug() &&                        //
+                    s.literal(kEventType) && s.string(escaped) &&               //
+                    s.literal(kSeverity) && s.severity() &&                     //
+                    s.literal(kStatus) && s.string(escaped) &&                  //
+                    s.literal(kSubjectKind) && s.string(escaped) &&             //
+                    s.literal(kSubjectId) && s.string(escaped) &&               //
+                    s.literal(kOccurredAt) && s.timestamp(occurred_seconds) &&  //
+                    s.literal(kReceivedAt) && s.timestamp(received) &&          //
+                    s.literal(kSafeMetadata);
   if (!head) return npos;
-  if (!s.literal("}")) {
+  if (!s.literal(kEmptyMapEnd)) {
     // Keys must rise strictly, as the writer's ordered map gives them. Keys with escapes are
     // left to the reader rather than compared in their decoded form.
     std::string_view previous;
     bool first = true;
     do {
-      if (!(first ? s.literal("\n          \"") : s.literal(",\n          \""))) return npos;
+      if (!(first ? s.literal(kFirstEntry) : s.literal(kNextEntry))) return npos;
       const char* const key = s.here();
       bool key_escaped = false;
       if (!s.string(key_escaped) || key_escaped) return npos;
@@ -272,10 +363,10 @@ std::size_t recognize_stored_event(std::string_view text, std::size_t start, std
       if (!first && !(previous < name)) return npos;
       previous = name;
       first = false;
-      if (!s.literal(": \"") || !s.string(escaped)) return npos;
-    } while (!s.literal("\n        }"));
+      if (!s.literal(kEntryValue) || !s.string(escaped)) return npos;
+    } while (!s.literal(kMapEnd));
   }
-  if (!s.literal("\n      }")) return npos;
+  if (!s.literal(kClose)) return npos;
   return static_cast<std::size_t>(s.here() - text.data());
 }
 

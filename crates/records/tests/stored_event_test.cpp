@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "quenvistrel_contracts/json/records.hpp"
 #include "quenvistrel_contracts/json/stored_event.hpp"
 #include "quenvistrel_contracts/testing/samples.hpp"
 
@@ -28,6 +29,14 @@ std::string encoded(const VistrelEvent& e) {
   return text;
 }
 
+// What the general writer gives for the event as an element of the store's event list.
+std::string written(const VistrelEvent& e) {
+  std::string text;
+  PrettyWriter writer(text, kStoredEventDepth);
+  Codec<VistrelEvent>::write(writer, e);
+  return text;
+}
+
 // The end of the recognised event, or npos.
 std::size_t recognize(std::string_view text, std::int64_t* occurred = nullptr) {
   std::int64_t seconds = 0;
@@ -39,6 +48,7 @@ std::size_t recognize(std::string_view text, std::int64_t* occurred = nullptr) {
 TEST(StoredEvent, EncodedTextIsTheStateFileLayoutAndDecodesBack) {
   const VistrelEvent e = sample();
   const std::string text = encoded(e);
+  EXPECT_EQ(text, written(e));
   EXPECT_TRUE(text.starts_with("{\n        \"contract_version\": 1,\n        \"event_id\": "));
   EXPECT_TRUE(text.ends_with("\"eu-west\"\n        }\n      }"));
   auto decoded = decode_stored_event(text);
@@ -71,6 +81,7 @@ TEST(StoredEvent, RecognisesWhatTheWriterWritesWithItsOccurredAt) {
   odd.contract_version = 65535;
   odd.safe_metadata.clear();
   const std::string text = encoded(odd);
+  EXPECT_EQ(text, written(odd));
   ASSERT_EQ(recognize(text), text.size()) << text;
   EXPECT_EQ(*decode_stored_event(text), odd);
 

@@ -6,13 +6,8 @@
 # Usage: hostile.sh <path to quenvistrelctl>
 set -euo pipefail
 
-bin="$(realpath "$1")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-tenant=4f6a8c2e-1b3d-4e5f-9a7b-2c4d6e8f0a1b
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # run <expected status> <expected stderr> <arguments...>: runs with a deadline and compares.
 run() {

@@ -4,13 +4,8 @@
 # the old state intact. Usage: run.sh <path to quenvistrelctl>
 set -euo pipefail
 
-bin="$(realpath "$1")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-tenant=4f6a8c2e-1b3d-4e5f-9a7b-2c4d6e8f0a1b
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 cat >schema.json <<'JSON'
 {"source_name": "s", "product_id": "edge", "sensitive_approved": false,

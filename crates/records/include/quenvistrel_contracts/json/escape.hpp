@@ -14,6 +14,8 @@ namespace quenvistrel_contracts::json {
 // Everything else ("/" and non-ASCII included) is copied as it is. Both writers use it, so
 // the state file and the reports escape alike.
 void append_json_string(std::string& out, std::string_view text);
+// The same without the quotation marks around it.
+void append_escaped(std::string& out, std::string_view text);
 
 // Appends the decimal text of `value`, as both writers write integers.
 template <std::integral I>

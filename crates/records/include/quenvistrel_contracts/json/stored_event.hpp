@@ -13,8 +13,8 @@
 // written once, copied by saves, decoded only where a typed record is really needed.
 namespace quenvistrel_contracts::json {
 
-// The nesting depth of an event in the state file (file, store, event list), which fixes the
-// indentation of its text.
+// The nesting depth of an event in the state file (file, store, event list), at which the
+// general writer gives the same text as encode_stored_event.
 inline constexpr std::size_t kStoredEventDepth = 3;
 // What the writer puts between two events of the list.
 inline constexpr std::string_view kStoredEventSeparator = ",\n      ";
