@@ -49,41 +49,34 @@ void put(std::string& out, const char (&literal)[N]) {
 // every new event, and a load of a file in any other layout re-encodes every event.
 void encode_stored_event(std::string& out, const VistrelEvent& e) {
   using namespace layout;
+  const auto id = [&out](const auto& before, const auto& value) {
+    put(out, before);
+    value.append_to(out);
+    out += '"';
+  };
+  const auto text = [&out](const auto& before, std::string_view value) {
+    put(out, before);
+    append_escaped(out, value);
+    out += '"';
+  };
+  const auto time = [&out](const auto& before, const Timestamp& value) {
+    put(out, before);
+    value.append_rfc3339(out);
+    out += '"';
+  };
   put(out, kContractVersion);
   append_integer(out, e.contract_version);
-  put(out, kEventId);
-  e.event_id.append_to(out);
-  out += '"';
-  put(out, kTenantId);
-  e.tenant_id.append_to(out);
-  out += '"';
-  put(out, kWorkspaceId);
-  e.workspace_id.append_to(out);
-  out += '"';
-  put(out, kProductId);
-  append_escaped(out, e.product_id.str());
-  out += '"';
-  put(out, kEventType);
-  append_escaped(out, e.event_type);
-  out += '"';
-  put(out, kSeverity);
-  out += wire_name(e.severity);
-  out += '"';
-  put(out, kStatus);
-  append_escaped(out, e.status);
-  out += '"';
-  put(out, kSubjectKind);
-  append_escaped(out, e.subject_kind);
-  out += '"';
-  put(out, kSubjectId);
-  append_escaped(out, e.subject_id);
-  out += '"';
-  put(out, kOccurredAt);
-  e.occurred_at.append_rfc3339(out);
-  out += '"';
-  put(out, kReceivedAt);
-  e.received_at.append_rfc3339(out);
-  out += '"';
+  id(kEventId, e.event_id);
+  id(kTenantId, e.tenant_id);
+  id(kWorkspaceId, e.workspace_id);
+  text(kProductId, e.product_id.str());
+  text(kEventType, e.event_type);
+  text(kSeverity, wire_name(e.severity));
+  text(kStatus, e.status);
+  text(kSubjectKind, e.subject_kind);
+  text(kSubjectId, e.subject_id);
+  time(kOccurredAt, e.occurred_at);
+  time(kReceivedAt, e.received_at);
   put(out, kSafeMetadata);
   if (e.safe_metadata.empty()) {
     put(out, kEmptyMapEnd);
