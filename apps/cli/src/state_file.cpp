@@ -67,7 +67,7 @@ std::shared_ptr<const MappedFile> loaded_file(const CliState& state) {
 
 // The document in three steps, so that a save can write events as they come: the head up to
 // the event list, the events in any number of batches, then the rest. Names and order are
-// the record declarations'.
+// the record declarations'. Every writing of the state goes through these.
 template <std::size_t I, class T>
 void write_member(json::PrettyWriter& w, const T& value) {
   constexpr auto decl = std::get<I>(json::RecordDecl<T>::fields);
@@ -222,11 +222,12 @@ std::optional<CliState> recognize_state(std::string_view text) {
     pos = end;
   }
 
-  // The rest, read as the same document with an empty event list.
+  // The rest, read as the same document with an empty event list: the head, then everything
+  // from the list's closing bracket on.
   std::string rest;
   rest.reserve(kHead.size() + text.size() - pos);
   rest += kHead;
-  rest.append(text.substr(pos + kEnd.size() - 1));
+  rest.append(text.substr(pos + kEnd.find(']')));
   auto state = json::read_json<CliState>(rest);
   if (!state) return std::nullopt;
   struct Compare {
@@ -243,7 +244,8 @@ std::optional<CliState> recognize_state(std::string_view text) {
         return true;
       },
       &compare, std::size_t{1} << 20);
-  json::Codec<CliState>::write(writer, *state);
+  begin_document(writer);
+  end_document(writer, *state);
   writer.drain();
   if (compare.at != rest.size() || writer.failed()) return std::nullopt;
 
@@ -286,8 +288,7 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
   // there, so a broken file costs as much as the part before its fault.
   auto read = json::read_json<CliState>(mapped.bytes());
   if (!read) return std::unexpected(std::move(read.error()));
-  CliState state = std::move(*read);
-  return checked(std::move(state));
+  return checked(std::move(*read));
 }
 
 std::expected<void, std::string> save_state(const std::string& path, const CliState& state,

@@ -127,7 +127,7 @@ std::size_t EventLog::erase_occurred_before(std::int64_t cutoff) {
     }
     Entry moved = e;
     // A run stays joined only where its neighbour stayed too.
-    if (!previous_kept || kept == 0) moved.size_and_joined &= ~Entry::kJoined;
+    if (!previous_kept) moved.size_and_joined &= ~Entry::kJoined;
     entries_[kept++] = moved;
     previous_kept = true;
   }

@@ -23,6 +23,12 @@ using quenvistrel_contracts::TenantId;
 using quenvistrel_contracts::Timestamp;
 using quenvistrel_contracts::WorkspaceId;
 
+namespace {
+
+std::uint64_t hash_text(std::string_view s) { return std::hash<std::string_view>{}(s); }
+
+}  // namespace
+
 struct IngestRun::Key {
   const Uuid& tenant;
   const Uuid& workspace;
@@ -37,6 +43,16 @@ struct IngestRun::Key {
             r.severity,         r.bucket,              r.bucket_start};
   }
 
+  [[nodiscard]] std::uint64_t hash() const {
+    std::uint64_t h = hash_combine(0, tenant);
+    h = hash_combine(h, workspace);
+    h = hash_combine(h, hash_text(product));
+    h = hash_combine(h, hash_text(event_type));
+    h = hash_combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
+    h = hash_combine(h, static_cast<std::uint64_t>(bucket_start));
+    return hash_finish(h);
+  }
+
   [[nodiscard]] bool matches(const VistrelRollup& r) const {
     return r.tenant_id.uuid() == tenant && r.workspace_id.uuid() == workspace && r.product_id.str() == product &&
            r.event_type == event_type && r.severity == severity && r.bucket == bucket &&
@@ -45,8 +61,6 @@ struct IngestRun::Key {
 };
 
 namespace {
-
-std::uint64_t hash_text(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
 // The tenant and the indicator type (or event type) of a risk group or indicator.
 struct PairKey {
@@ -66,16 +80,6 @@ bool pair_less(const PairKey& a, const PairKey& b) {
   return a.type < b.type;
 }
 
-std::uint64_t hash_key(const Uuid& tenant, const Uuid& workspace, std::string_view product,
-                       std::string_view event_type, Severity severity, TimeBucket bucket, std::int64_t start) {
-  std::uint64_t h = hash_combine(0, tenant);
-  h = hash_combine(h, workspace);
-  h = hash_combine(h, hash_text(product));
-  h = hash_combine(h, hash_text(event_type));
-  h = hash_combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
-  h = hash_combine(h, static_cast<std::uint64_t>(start));
-  return hash_finish(h);
-}
 
 }  // namespace
 
@@ -83,8 +87,7 @@ IngestRun::IngestRun(VistrelStore& store) : store_(store) {
   const auto& rollups = store_.rollups;
   for (std::size_t p = 0; p < rollups.size(); ++p) {
     const Key key = Key::of(rollups[p]);
-    const std::uint64_t h = hash_key(key.tenant, key.workspace, key.product, key.event_type, key.severity,
-                                     key.bucket, key.bucket_start);
+    const std::uint64_t h = key.hash();
     // A later duplicate of a key stays out: the first rollup of a key takes every increment.
     if (find(key, h) == kEmpty) insert(h, p);
   }
@@ -125,8 +128,7 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
   const std::int64_t start = quenvistrel_contracts::bucket_start(bucket, event.occurred_at);
   const Key key{event.tenant_id.uuid(), event.workspace_id.uuid(), event.product_id.str(), event.event_type,
                 event.severity,         bucket,                    start};
-  const std::uint64_t h = hash_key(key.tenant, key.workspace, key.product, key.event_type, key.severity,
-                                   key.bucket, key.bucket_start);
+  const std::uint64_t h = key.hash();
   if (const std::size_t p = find(key, h); p != kEmpty) {
     // Only a hand-edited state can hold the largest count; it stays there rather than wrap.
     auto& count = rollups[p].count;

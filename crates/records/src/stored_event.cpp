@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "json_syntax.hpp"
+#include "quencore_contracts/hex.hpp"
+#include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/utf8.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
@@ -172,7 +174,7 @@ class Scanner {
     if (left() < 37) return false;
     static constexpr std::array<bool, 256> kHex = [] {
       std::array<bool, 256> table{};
-      for (char c : std::string_view("0123456789abcdef")) table[static_cast<unsigned char>(c)] = true;
+      for (const char c : std::string_view(quencore_contracts::HEX_DIGITS)) table[static_cast<unsigned char>(c)] = true;
       return table;
     }();
     const auto* u = reinterpret_cast<const unsigned char*>(p_);
@@ -186,23 +188,13 @@ class Scanner {
     return true;
   }
 
-  // A valid product slug and the closing quote.
+  // A valid product slug and the closing quote. Slug characters never need an escape, so the
+  // text up to the quote is the slug itself.
   bool slug() {
-    const char* const start = p_;
-    char previous = '-';  // a leading hyphen counts as following one
-    while (p_ < end_ && *p_ != '"') {
-      const char c = *p_;
-      if (c == '-') {
-        if (previous == '-') return false;
-      } else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
-        return false;
-      }
-      previous = c;
-      ++p_;
-    }
-    const auto size = p_ - start;
-    if (p_ == end_ || size == 0 || size > 64 || previous == '-') return false;
-    ++p_;
+    const char* const quote = static_cast<const char*>(std::memchr(p_, '"', left()));
+    if (quote == nullptr) return false;
+    if (!quencore_contracts::Slug::validate(std::string_view(p_, static_cast<std::size_t>(quote - p_)))) return false;
+    p_ = quote + 1;
     return true;
   }
 

@@ -4,12 +4,11 @@
 #include <tuple>
 
 #include "quenvistrel_aggregate/store.hpp"
-#include "quenvistrel_contracts/json/codec.hpp"
 #include "quenvistrel_contracts/json/detail/codec.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
-// The JSON form of the store: its three lists, the events written as the texts they are kept
-// as.
+// How the store is read from JSON: its three lists, each event read into a record and kept as
+// its encoded text. (The state file writes the store itself, events as the texts they are.)
 namespace quenvistrel_contracts::json {
 
 template <>
@@ -27,20 +26,6 @@ struct Codec<quenvistrel_aggregate::EventLog> {
                                        .element = &Codec<VistrelEvent>::ops,
                                        .push = &push,
                                        .element_done = &element_done};
-  static void write(PrettyWriter& w, const Log& log) {
-    w.begin_array();
-    log.for_each_run([&w](std::string_view run) {
-      w.element();
-      w.verbatim(run);
-    });
-    w.end_array();
-  }
-  static boost::json::value to_value(const Log& log) {
-    boost::json::array array;
-    array.reserve(log.size());
-    for (std::size_t i = 0; i < log.size(); ++i) array.push_back(Codec<VistrelEvent>::to_value(log[i]));
-    return array;
-  }
 
  private:
   static VistrelEvent& scratch() {
