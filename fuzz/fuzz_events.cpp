@@ -4,10 +4,13 @@
 //  - what it accepts is well-formed JSON: an array of objects, each denoting exactly the
 //    RawEvent returned (compared with an independent reading of the document), in order;
 //  - every string handed to the gate is valid UTF-8;
-//  - a document that holds well-typed events and no duplicate field name is accepted.
+//  - a document that holds well-typed events and no duplicate field name is accepted;
+//  - the streamed reading, at any chunk size, agrees with the whole reading: the same error,
+//    or the same events in order.
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "fixture_support.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
@@ -19,6 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto events = quenvistrel_classify::read_raw_events(file.path());
   const auto dom = quen_fuzz::parse_dom(input);
+
+  // Small chunks put their boundaries everywhere; the first byte picks the size, or the
+  // size the tool reads with.
+  const std::size_t chunk = size == 0 || data[0] % 65 == 64 ? std::size_t{1} << 20 : 1 + data[0] % 65;
+  std::vector<quenvistrel_classify::RawEvent> streamed;
+  const auto read = quenvistrel_classify::read_raw_events(
+      file.path(), [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
+  QUEN_FUZZ_CHECK(read.has_value() == events.has_value(), input);
+  if (!read) QUEN_FUZZ_CHECK(read.error() == events.error(), read.error());
+  if (events) QUEN_FUZZ_CHECK(streamed == *events, input);
   if (!events) {
     quen_fuzz::print("error", events.error());
     quen_fuzz::check_fixture_error(events.error(), file.path());

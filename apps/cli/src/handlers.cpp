@@ -43,9 +43,10 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   std::uint64_t index = 0;
   std::uint64_t accepted = 0;
   std::vector<std::string> rejections;
+  const quenvistrel_classify::Gate gate(*schema);
   auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
     // Only the verdict: the event the gate would build is never stored.
-    if (const auto reason = quenvistrel_classify::judge_event(*schema, raw)) {
+    if (const auto reason = gate.judge(raw)) {
       rejections.push_back(fmt::format("event {}: {}", index, quenvistrel_classify::to_string(*reason)));
     } else {
       ++accepted;
@@ -86,8 +87,9 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   std::uint64_t accepted = 0;
   std::uint64_t rejected = 0;
   std::string rejections;  // printed once the whole fixture is known to be good
+  const quenvistrel_classify::Gate gate(*schema);
   auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
-    auto result = quenvistrel_classify::classify(*schema, raw, cmd.tenant, workspace, ctx.now);
+    auto result = gate.classify(raw, cmd.tenant, workspace, ctx.now);
     if (const auto* reason = std::get_if<RejectReason>(&result)) {
       rejections += "rejected: ";
       rejections += quenvistrel_classify::to_string(*reason);

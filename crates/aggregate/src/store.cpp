@@ -1,6 +1,6 @@
 #include "quenvistrel_aggregate/store.hpp"
 
-#include "quenvistrel_aggregate/hash.hpp"
+#include "quencore_contracts/hash.hpp"
 
 #include <fmt/format.h>
 
@@ -15,6 +15,9 @@
 
 namespace quenvistrel_aggregate {
 
+using quencore_contracts::hash_combine;
+using quencore_contracts::hash_finish;
+using quencore_contracts::hash_text;
 using quencore_contracts::Uuid;
 using quenvistrel_contracts::IndicatorId;
 using quenvistrel_contracts::RollupId;
@@ -22,12 +25,6 @@ using quenvistrel_contracts::Severity;
 using quenvistrel_contracts::TenantId;
 using quenvistrel_contracts::Timestamp;
 using quenvistrel_contracts::WorkspaceId;
-
-namespace {
-
-std::uint64_t hash_text(std::string_view s) { return std::hash<std::string_view>{}(s); }
-
-}  // namespace
 
 struct IngestRun::Key {
   const Uuid& tenant;

@@ -1,6 +1,6 @@
 #include "quenvistrel_alerts/evaluate.hpp"
 
-#include "quenvistrel_aggregate/hash.hpp"
+#include "quencore_contracts/hash.hpp"
 
 #include <functional>
 #include <limits>
@@ -22,7 +22,7 @@ using quenvistrel_contracts::VistrelRollup;
 namespace {
 
 struct UuidHash {
-  std::size_t operator()(const Uuid& u) const { return quenvistrel_aggregate::hash_combine(0, u); }
+  std::size_t operator()(const Uuid& u) const { return quencore_contracts::hash_combine(0, u); }
 };
 
 // What a rollup must share with a rule to be a candidate; the views point into the rules,
@@ -36,8 +36,8 @@ struct MatchKey {
 
 struct MatchKeyHash {
   std::size_t operator()(const MatchKey& k) const {
-    using quenvistrel_aggregate::hash_combine;
-    return hash_combine(hash_combine(std::hash<std::string_view>{}(k.event_type), k.tenant),
+    using quencore_contracts::hash_combine;
+    return hash_combine(hash_combine(quencore_contracts::hash_text(k.event_type), k.tenant),
                         static_cast<std::uint64_t>(k.bucket));
   }
 };

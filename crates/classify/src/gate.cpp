@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "quencore_contracts/echo.hpp"
+#include "quencore_contracts/hash.hpp"
 #include "quencore_contracts/utf8.hpp"
 
 namespace quenvistrel_classify {
@@ -70,7 +71,7 @@ Scan scan(std::string_view value) {
 }
 
 // The character checks of check_value, on a value already within its bound.
-std::optional<ValueViolation> judge(FieldClass c, const Scan& s) {
+std::optional<ValueViolation> judge_scan(FieldClass c, const Scan& s) {
   if (s.control) return ValueViolation{ValueViolation::Kind::ControlCharacters};
   if (is_identifier(c) && s.not_opaque) return ValueViolation{ValueViolation::Kind::NotOpaqueToken};
   return std::nullopt;
@@ -152,26 +153,57 @@ std::string to_string(const RejectReason& r) {
 std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, std::size_t bound) {
   // Over-long values are refused before their characters are looked at.
   if (value.size() > bound) return ValueViolation{ValueViolation::Kind::ExceedsBound, bound};
-  return judge(c, scan(value));
+  return judge_scan(c, scan(value));
 }
 
-std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw) {
+Gate::Names::Names(const OrderedMap<FieldClass>& declared) {
+  // At most half full, so probe runs stay short.
+  std::size_t size = 4;
+  while (size < declared.size() * 2) size *= 2;
+  slots_.resize(size);
+  const std::size_t mask = size - 1;
+  for (const auto& [name, field_class] : declared) {
+    const std::uint64_t h = quencore_contracts::hash_finish(quencore_contracts::hash_text(name));
+    std::size_t i = h & mask;
+    while (slots_[i].field_class != nullptr) i = (i + 1) & mask;
+    slots_[i] = Slot{h, name, &field_class};
+  }
+}
+
+const FieldClass* Gate::Names::find(std::string_view name) const {
+  const std::uint64_t h = quencore_contracts::hash_finish(quencore_contracts::hash_text(name));
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.field_class == nullptr) return nullptr;
+    if (slot.hash == h && slot.name == name) return slot.field_class;
+  }
+}
+
+Gate::Gate(const SourceSchema& schema)
+    : schema_(schema),
+      event_types_(schema.event_types),
+      statuses_(schema.statuses),
+      subject_kinds_(schema.subject_kinds),
+      fields_(schema.fields) {}
+
+std::optional<RejectReason> Gate::judge(const RawEvent& raw) const {
   using K = RejectReason::Kind;
-  const bool approved = schema.sensitive_approved;
+  const bool approved = schema_.sensitive_approved;
 
   // The raw event type is never echoed: it may be anything, of any length.
   if (raw.event_type.empty()) return reject(K::MalformedEventType, "<empty>");
   if (raw.event_type.size() > IDENTIFIER_MAX_BYTES) return reject(K::MalformedEventType, "<too long>");
 
-  const FieldClass* event_class = schema.event_types.find(raw.event_type);
+  const FieldClass* event_class = event_types_.find(raw.event_type);
   if (event_class == nullptr) return reject(K::UnknownEventType);
   if (!is_persistable(*event_class, approved)) return reject(K::EventTypeNotPersistable, {}, *event_class);
 
-  const FieldClass* status_class = schema.statuses.find(raw.status);
+  const FieldClass* status_class = statuses_.find(raw.status);
   if (status_class == nullptr) return reject(K::UnknownStatus);
   if (!is_persistable(*status_class, approved)) return reject(K::StatusNotPersistable, {}, *status_class);
 
-  const FieldClass* kind_class = schema.subject_kinds.find(raw.subject_kind);
+  const FieldClass* kind_class = subject_kinds_.find(raw.subject_kind);
   if (kind_class == nullptr) return reject(K::UnknownSubjectKind);
   if (!is_persistable(*kind_class, approved)) {
     return reject(K::SubjectKindNotPersistable, raw.subject_kind, *kind_class);
@@ -185,7 +217,7 @@ std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEve
   }
   const Scan subject_scan = scan(raw.subject_id);
   if (subject_scan.control) return reject(K::SubjectIdControlCharacters, raw.subject_kind);
-  if (auto v = judge(*kind_class, subject_scan)) {
+  if (auto v = judge_scan(*kind_class, subject_scan)) {
     RejectReason r = reject(K::SubjectIdContradictsClass, raw.subject_kind, *kind_class);
     r.violation = *v;
     return r;
@@ -193,7 +225,7 @@ std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEve
 
   // The map iterates in ascending byte order, so the first faulty name in that order wins.
   for (const auto& [name, value] : raw.fields) {
-    const FieldClass* field_class = schema.fields.find(name);
+    const FieldClass* field_class = fields_.find(name);
     if (field_class == nullptr) return reject(K::UnknownField, name);
     if (!is_persistable(*field_class, approved)) return reject(K::FieldNotPersistable, name, *field_class);
     if (auto v = check_value(*field_class, value, FIELD_VALUE_MAX_BYTES)) {
@@ -206,11 +238,11 @@ std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEve
   return std::nullopt;
 }
 
-std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, const RawEvent& raw,
-                                                  const quencore_contracts::TenantId& tenant_id,
-                                                  const quencore_contracts::WorkspaceId& workspace_id,
-                                                  const quencore_contracts::Timestamp& received_at) {
-  if (auto reason = judge_event(schema, raw)) return std::move(*reason);
+std::variant<VistrelEvent, RejectReason> Gate::classify(const RawEvent& raw,
+                                                        const quencore_contracts::TenantId& tenant_id,
+                                                        const quencore_contracts::WorkspaceId& workspace_id,
+                                                        const quencore_contracts::Timestamp& received_at) const {
+  if (auto reason = judge(raw)) return std::move(*reason);
 
   // Every check passed: only now is an identifier drawn. safe_metadata is the fields map
   // whole, since every entry of it was just accepted.
@@ -218,7 +250,7 @@ std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, co
   event.event_id = quenvistrel_contracts::EventId::generate();
   event.tenant_id = tenant_id;
   event.workspace_id = workspace_id;
-  event.product_id = schema.product_id;
+  event.product_id = schema_.product_id;
   event.event_type = raw.event_type;
   event.severity = raw.severity;
   event.status = raw.status;
@@ -228,6 +260,17 @@ std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, co
   event.received_at = received_at;
   event.safe_metadata = raw.fields;
   return event;
+}
+
+std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw) {
+  return Gate(schema).judge(raw);
+}
+
+std::variant<VistrelEvent, RejectReason> classify(const SourceSchema& schema, const RawEvent& raw,
+                                                  const quencore_contracts::TenantId& tenant_id,
+                                                  const quencore_contracts::WorkspaceId& workspace_id,
+                                                  const quencore_contracts::Timestamp& received_at) {
+  return Gate(schema).classify(raw, tenant_id, workspace_id, received_at);
 }
 
 }  // namespace quenvistrel_classify

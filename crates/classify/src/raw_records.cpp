@@ -55,6 +55,7 @@ template <>
 struct Codec<quenvistrel_classify::RawEventStream> {
   using Stream = quenvistrel_classify::RawEventStream;
   // Every field of a raw event is required, so each is overwritten; only the map collects.
+  // That also makes an element read afresh start clean.
   static void* push(void* stream) {
     auto& s = *static_cast<Stream*>(stream);
     s.scratch.fields.clear();
@@ -78,8 +79,9 @@ namespace quenvistrel_classify {
 namespace {
 
 template <class T>
-std::expected<T, std::string> read_fixture(const std::string& path, T value = T{}) {
-  auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value));
+std::expected<T, std::string> read_fixture(const std::string& path, T value = T{},
+                                           std::size_t chunk_bytes = quenvistrel_contracts::json::detail::READ_CHUNK) {
+  auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value), chunk_bytes);
   if (!read) return std::unexpected(path + ": " + read.error());
   return read;
 }
@@ -95,10 +97,11 @@ std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::str
 }
 
 std::expected<void, std::string> read_raw_events(const std::string& path,
-                                                 const std::function<void(const RawEvent&)>& each) {
+                                                 const std::function<void(const RawEvent&)>& each,
+                                                 std::size_t chunk_bytes) {
   RawEventStream stream;
   stream.each = &each;
-  auto read = read_fixture<RawEventStream>(path, std::move(stream));
+  auto read = read_fixture<RawEventStream>(path, std::move(stream), chunk_bytes);
   if (!read) return std::unexpected(std::move(read.error()));
   return {};
 }

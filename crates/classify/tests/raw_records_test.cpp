@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,71 @@ TEST_F(Fixtures, EventErrors) {
     auto events = read_raw_events(path);
     ASSERT_FALSE(events) << c.text;
     EXPECT_EQ(events.error(), path + ": " + std::string(c.error));
+  }
+}
+
+
+// The streamed read takes the plain layout the fast way and hands anything else to the
+// general reader mid-file; wherever its chunks end, it must hand over exactly the events the
+// whole read returns, in order, or fail with exactly its error.
+TEST_F(Fixtures, StreamedReadAgreesWithTheWholeReadAtEveryChunkSize) {
+  const std::string plain =
+      R"({"event_type": "a\"b\\c\/\n", "severity": "low", "status": ")" "\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e" R"(",)"
+      R"( "subject_kind": "k", "subject_id": "i", "occurred_at": "2024-06-01T10:02:00+02:00",)"
+      R"( "fields": {"z": "1", "a\t": "", "z": "2"}})";
+  const std::string reordered =
+      R"({"fields": {}, "subject_id": "j", "occurred_at": "2024-06-01T10:02:00Z", "subject_kind": "k",)"
+      R"( "status": "s", "severity": "high", "event_type": "b"})";
+  const std::string long_plain = R"({"event_type": ")" + std::string(300, 'x') + R"(", "severity": "info", )"
+                                 R"("status": "s", "subject_kind": "k", "subject_id": "i", )"
+                                 R"("occurred_at": "2024-06-01T10:02:00Z", "fields": {}})";
+  const std::string fixtures[] = {
+      "[]",
+      " \n[ ]\n ",
+      "[" + plain + "]",
+      "[\n  " + plain + ",\n  " + reordered + ",\n  " + long_plain + "\n]\n",
+      // The general reader takes over at the second element, for good.
+      "[" + plain + ", " + std::string(kEvent) + ", " + plain + "]",
+      R"([{"severity": {"high": null}, "event_type": "u", "status": "s", "subject_kind": "k", "subject_id": "i", )"
+      R"("occurred_at": "2024-06-01T10:02:00Z", "fields": {"q": "\u00e9"}}, )" + plain + "]",
+      // Broken after plain elements, between them and inside them.
+      "[" + plain + ",]",
+      "[" + plain + "," + plain,
+      "[" + plain + "] x",
+      "[" + plain + "] []",
+      "[" + plain + " " + plain + "]",
+      "[" + plain + ", {\"event_type\": \"a\"}]",
+      "[" + plain + ", {\"event_type\": \"a\\u0000\"}]",
+      "[" + plain + ", {\"event_type\": \"a\x01\"}]",
+      "[" + plain + ", {\"event_type\": \"\xc3\"}]",
+      "[" + plain + ", {\"event_type\": \"\xed\xa0\x80\"}]",
+      "[" + plain + ", {\"severity\": \"loud\"}]",
+      "[" + plain + ", {\"occurred_at\": \"yesterday\"}]",
+      "[" + plain + ", {\"fields\": {\"a\": 1}}]",
+      "[" + plain + ", {\"event_type\": \"a\", \"event_type\": \"a\"}]",
+      "[" + plain + ", {\"event_type\" \"a\"}]",
+      "[" + plain + ", {\"event_type\": \"a\"",
+      "[" + plain + ", {\"event_type\": \"a",
+      "[" + plain + ", 7]",
+      "{\"a\": 1}",
+      "",
+      "  ",
+      "[",
+  };
+  for (const std::string& text : fixtures) {
+    const std::string path = write("events.json", text);
+    const auto whole = read_raw_events(path);
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64},
+                                    std::size_t{1} << 20}) {
+      std::vector<RawEvent> handed;
+      const auto streamed = read_raw_events(path, [&](const RawEvent& e) { handed.push_back(e); }, chunk);
+      ASSERT_EQ(streamed.has_value(), whole.has_value()) << text << " chunk " << chunk;
+      if (whole) {
+        EXPECT_EQ(handed, *whole) << text << " chunk " << chunk;
+      } else {
+        EXPECT_EQ(streamed.error(), whole.error()) << text << " chunk " << chunk;
+      }
+    }
   }
 }
 

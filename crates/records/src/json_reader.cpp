@@ -1,6 +1,8 @@
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +10,7 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <fmt/format.h>
 
+#include "json_plain.hpp"
 #include "json_syntax.hpp"
 #include "quencore_contracts/echo.hpp"
 #include "quenvistrel_contracts/json/detail/reader.hpp"
@@ -40,25 +43,6 @@ struct Slot {
 };
 
 constexpr TypeOps kUnitOps{.shape = Shape::Unit, .expected = "null"};
-
-// Equality of two short texts (field names) without a call into the C library.
-bool same_text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const char* p = a.data();
-  const char* q = b.data();
-  std::size_t n = a.size();
-  for (; n >= 8; n -= 8, p += 8, q += 8) {
-    std::uint64_t x = 0;
-    std::uint64_t y = 0;
-    std::memcpy(&x, p, 8);
-    std::memcpy(&y, q, 8);
-    if (x != y) return false;
-  }
-  for (; n > 0; --n) {
-    if (*p++ != *q++) return false;
-  }
-  return true;
-}
 
 std::string expected_text(const TypeOps& ops) {
   if (ops.shape == Shape::Record) return fmt::format("struct {}", ops.expected);
@@ -392,35 +376,95 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
 
 std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
                                                  std::size_t chunk_bytes) {
-  boost::json::parse_options options;
-  options.max_depth = kMaxDepth;
-  boost::json::basic_parser<Handler> parser(options, ops, target);
-  boost::json::error_code ec;
   // About a MiB by default: small enough to stay in cache and keep page faults off the read,
   // large enough that the system calls do not count.
   const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
-  // The first byte from `from` on that is not whitespace, or `size`.
-  const auto skip_whitespace = [&chunk](std::size_t from, std::size_t size) {
-    const char* p = chunk.get();
-    while (from < size && (p[from] == ' ' || p[from] == '\t' || p[from] == '\n' || p[from] == '\r')) ++from;
-    return from;
-  };
   const auto refused = [](std::size_t stop) { return Streamed{StreamOutcome::Refused, stop}; };
-  std::size_t fed = 0;  // bytes before the current chunk
-  while (true) {
+  std::size_t fed = 0;   // the offset in the input of chunk[0]
+  std::size_t size = 0;  // bytes in the chunk
+  std::size_t from = 0;  // where in the chunk the general parser starts
+  bool bracket = false;  // whether it starts inside the array, at an element
+  bool end = false;      // the input has ended
+
+  // Fixtures in the plain layout go the fast way, for as long as it lasts.
+  if (PlainSequence::fits(ops)) {
+    PlainSequence plain(ops, target);
+    bool handed_over = false;
+    while (!handed_over) {
+      if (!end) {
+        auto got = file.read_some(chunk.get() + size, kChunk - size);
+        if (!got) return std::unexpected(std::move(got.error()));
+        size += *got;
+        end = *got == 0;
+      }
+      const auto [outcome, pos] = plain.read(std::string_view(chunk.get(), size), end);
+      switch (outcome) {
+        case PlainSequence::Outcome::More:
+          if (pos == 0 && size == kChunk) {
+            // One element longer than the chunk: the general parser streams any length.
+            bracket = true;
+            handed_over = true;
+            break;
+          }
+          std::memmove(chunk.get(), chunk.get() + pos, size - pos);
+          fed += pos;
+          size -= pos;
+          break;
+        case PlainSequence::Outcome::Finished:
+          return Streamed{};
+        case PlainSequence::Outcome::Refused:
+          return refused(fed + pos);
+        case PlainSequence::Outcome::HandOver:
+          bracket = true;
+          from = pos;
+          handed_over = true;
+          break;
+        case PlainSequence::Outcome::Decline:
+          from = pos;
+          handed_over = true;
+          break;
+      }
+    }
+  } else {
     auto got = file.read_some(chunk.get(), kChunk);
     if (!got) return std::unexpected(std::move(got.error()));
-    const std::size_t size = *got;
-    if (size == 0) break;
+    size = *got;
+    end = size == 0;
+  }
+
+  boost::json::parse_options options;
+  options.max_depth = kMaxDepth;
+  boost::json::basic_parser<Handler> parser(options, ops, target);
+  boost::json::error_code ec;
+  // The array the plain reader opened, opened again for the general parser.
+  if (bracket) parser.write_some(true, "[", 1, ec);
+  // Feeds `n` bytes at `offset` in the input; only whitespace may follow the value.
+  const auto feed = [&](const char* data, std::size_t n, std::size_t offset) -> std::optional<Streamed> {
     std::size_t consumed = 0;
     if (!parser.done()) {
-      consumed = parser.write_some(true, chunk.get(), size, ec);
-      if (ec || parser.handler().failed()) return refused(fed + consumed);
+      consumed = parser.write_some(true, data, n, ec);
+      if (ec || parser.handler().failed()) return refused(offset + consumed);
     }
-    // Only whitespace may follow the value.
-    if (const std::size_t next = skip_whitespace(consumed, size); next < size) return refused(fed + next);
+    while (consumed < n && (data[consumed] == ' ' || data[consumed] == '\t' || data[consumed] == '\n' ||
+                            data[consumed] == '\r')) {
+      ++consumed;
+    }
+    if (consumed < n) return refused(offset + consumed);
+    return std::nullopt;
+  };
+  while (true) {
+    if (size > from) {
+      if (auto stop = feed(chunk.get() + from, size - from, fed + from)) return *stop;
+    }
     fed += size;
+    from = 0;
+    size = 0;
+    if (end) break;
+    auto got = file.read_some(chunk.get(), kChunk);
+    if (!got) return std::unexpected(std::move(got.error()));
+    size = *got;
+    end = size == 0;
   }
   if (!parser.done()) {
     parser.write_some(false, nullptr, 0, ec);

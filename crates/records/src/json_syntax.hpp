@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,25 @@ inline bool word_needs_escape(std::uint64_t word) {
   const auto zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
   return (((word - kOnes * 0x20) & ~word & kHigh) | zero_byte(word ^ (kOnes * '"')) |
           zero_byte(word ^ (kOnes * '\\'))) != 0;
+}
+
+// Equality of two short texts (field names) without a call into the C library.
+inline bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  std::size_t n = a.size();
+  for (; n >= 8; n -= 8, p += 8, q += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, p, 8);
+    std::memcpy(&y, q, 8);
+    if (x != y) return false;
+  }
+  for (; n > 0; --n) {
+    if (*p++ != *q++) return false;
+  }
+  return true;
 }
 
 // Appends " at line {line} column {column}" for the byte at `index` of `text` (both

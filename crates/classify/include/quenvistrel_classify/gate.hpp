@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/time.hpp"
@@ -57,12 +60,47 @@ struct RejectReason {
 
 [[nodiscard]] std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, std::size_t bound);
 
-// The first failing check's reason, or nothing when the gate accepts the event: the verdict of
-// classify without building the event.
-[[nodiscard]] std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw);
+// The gate for one schema, with the schema's names hashed once for judging many events. It
+// refers to `schema`, which must outlive it.
+class Gate {
+ public:
+  explicit Gate(const SourceSchema& schema);
 
-// Accepts the event whole, as a new VistrelEvent with a fresh EventId, or refuses it with the
-// first failing check's reason.
+  // The first failing check's reason, or nothing when the gate accepts the event: the verdict
+  // of classify without building the event.
+  [[nodiscard]] std::optional<RejectReason> judge(const RawEvent& raw) const;
+
+  // Accepts the event whole, as a new VistrelEvent with a fresh EventId, or refuses it with
+  // the first failing check's reason.
+  [[nodiscard]] std::variant<quenvistrel_contracts::VistrelEvent, RejectReason> classify(
+      const RawEvent& raw, const quencore_contracts::TenantId& tenant_id,
+      const quencore_contracts::WorkspaceId& workspace_id, const quencore_contracts::Timestamp& received_at) const;
+
+ private:
+  // One of the schema's name lists, as an open-addressing table of views into it.
+  class Names {
+   public:
+    explicit Names(const OrderedMap<FieldClass>& declared);
+    [[nodiscard]] const FieldClass* find(std::string_view name) const;
+
+   private:
+    struct Slot {
+      std::uint64_t hash = 0;
+      std::string_view name;
+      const FieldClass* field_class = nullptr;  // null: the slot is free
+    };
+    std::vector<Slot> slots_;
+  };
+
+  const SourceSchema& schema_;
+  Names event_types_;
+  Names statuses_;
+  Names subject_kinds_;
+  Names fields_;
+};
+
+// One event through a gate built for it alone.
+[[nodiscard]] std::optional<RejectReason> judge_event(const SourceSchema& schema, const RawEvent& raw);
 [[nodiscard]] std::variant<quenvistrel_contracts::VistrelEvent, RejectReason> classify(
     const SourceSchema& schema, const RawEvent& raw, const quencore_contracts::TenantId& tenant_id,
     const quencore_contracts::WorkspaceId& workspace_id, const quencore_contracts::Timestamp& received_at);

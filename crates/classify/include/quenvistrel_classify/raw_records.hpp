@@ -51,8 +51,9 @@ struct SourceSchema {
 // Reads the events fixture event by event, handing each to `each` as soon as it has been read
 // whole, in file order, so that the list is never held. A fixture that turns out to be broken
 // gives its error after earlier events were handed over: a caller holds back whatever it does
-// with them until the read has succeeded.
+// with them until the read has succeeded. The size of the chunks read is a parameter for tests.
 [[nodiscard]] std::expected<void, std::string> read_raw_events(const std::string& path,
-                                                               const std::function<void(const RawEvent&)>& each);
+                                                               const std::function<void(const RawEvent&)>& each,
+                                                               std::size_t chunk_bytes = std::size_t{1} << 20);
 
 }  // namespace quenvistrel_classify

@@ -70,12 +70,13 @@ template <class T>
 // Reads the file at `path` as one JSON document holding a T, into `value`. The text is
 // streamed to the parser, never held whole; only a document that fails has its text read
 // again, up to just past the fault, into a fresh T, so that its error names the exact fault
-// and position.
+// and position. The chunk size is a parameter for tests.
 template <class T>
-[[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value) {
+[[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value,
+                                                                std::size_t chunk_bytes = detail::READ_CHUNK) {
   auto file = ReadableFile::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
-  auto streamed = detail::stream_into(*file, Codec<T>::ops, &value);
+  auto streamed = detail::stream_into(*file, Codec<T>::ops, &value, chunk_bytes);
   if (!streamed) return std::unexpected(std::move(streamed.error()));
   if (streamed->outcome == detail::StreamOutcome::Read) return value;
   auto text = file->head(streamed->stop + detail::FAULT_CONTEXT);

@@ -64,7 +64,9 @@ struct TypeOps {
   // Sequence element or map value.
   const TypeOps* element = nullptr;
   // Sequence: appends a default element and returns it; then, if set, is told once the
-  // element has been read whole (a sequence that keeps its elements in another form).
+  // element has been read whole (a sequence that keeps its elements in another form). The
+  // push of such a sequence may be called again before that, for the same element read
+  // afresh, and must then prepare it anew.
   void* (*push)(void* sequence) = nullptr;
   void (*element_done)(void* sequence) = nullptr;
   // Map: prepares a fresh value in the scratch and returns it; then inserts it under `key`.
@@ -98,8 +100,12 @@ inline constexpr std::size_t FAULT_CONTEXT = 4096;
 // parser chunk by chunk as they are read, so the whole text of a regular file is never held
 // (a pipe's bytes are kept by `file`, which cannot read them again). The error is the
 // system's text of a failed read. The chunk size is a parameter for tests.
+//
+// A sequence of records handed over one by one (`element_done`) is read the fast way while its
+// text keeps to the plain layout (json_plain.hpp), with the same result.
+inline constexpr std::size_t READ_CHUNK = std::size_t{1} << 20;
 [[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
-                                                               std::size_t chunk_bytes = std::size_t{1} << 20);
+                                                               std::size_t chunk_bytes = READ_CHUNK);
 
 // Message texts shared by the codecs.
 [[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);

@@ -1,0 +1,262 @@
+#include "json_plain.hpp"
+
+#include <array>
+#include <cstring>
+
+#include <emmintrin.h>
+
+#include "json_syntax.hpp"
+#include "quencore_contracts/utf8.hpp"
+
+namespace quenvistrel_contracts::json::detail {
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+std::size_t skip_space(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && is_space(text[pos])) ++pos;
+  return pos;
+}
+
+// A value the plain reader can fill from one string: a scalar or enumeration with a string form.
+bool takes_string(const TypeOps& ops) {
+  return (ops.shape == Shape::Scalar || ops.shape == Shape::Enum) && ops.from_string != nullptr;
+}
+
+// The one-letter escapes and what they stand for; 0 for the others.
+constexpr auto kEscapes = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
+
+}  // namespace
+
+bool PlainSequence::fits(const TypeOps& ops) {
+  return ops.shape == Shape::Sequence && ops.push != nullptr && ops.element_done != nullptr &&
+         ops.element != nullptr && ops.element->shape == Shape::Record;
+}
+
+PlainSequence::Result PlainSequence::read(std::string_view text, bool end) {
+  std::size_t pos = 0;
+  while (true) {
+    pos = skip_space(text, pos);
+    if (pos == text.size()) {
+      if (!end) return {Outcome::More, pos};
+      switch (state_) {
+        case State::Start:
+          return {Outcome::Decline, pos};
+        case State::Closed:
+          return {Outcome::Finished, pos};
+        case State::First:
+        case State::Next:
+          return {Outcome::HandOver, pos};
+        case State::After:
+          return {Outcome::Refused, pos};
+      }
+    }
+    const char c = text[pos];
+    switch (state_) {
+      case State::Start:
+        if (c != '[') return {Outcome::Decline, pos};
+        state_ = State::First;
+        ++pos;
+        continue;
+      case State::After:
+        if (c == ',') {
+          state_ = State::Next;
+        } else if (c == ']') {
+          state_ = State::Closed;
+        } else {
+          return {Outcome::Refused, pos};
+        }
+        ++pos;
+        continue;
+      case State::Closed:
+        return {Outcome::Refused, pos};
+      case State::First:
+        if (c == ']') {
+          state_ = State::Closed;
+          ++pos;
+          continue;
+        }
+        break;
+      case State::Next:
+        // "[" and this would read as an empty array, which a trailing comma is not.
+        if (c == ']') return {Outcome::Refused, pos};
+        break;
+    }
+    // An element starts at pos.
+    std::size_t at = pos;
+    switch (element(text, at)) {
+      case Step::Done:
+        ops_.element_done(target_);
+        state_ = State::After;
+        pos = at;
+        continue;
+      case Step::Short:
+        if (!end) return {Outcome::More, pos};
+        return {Outcome::HandOver, pos};
+      case Step::Unsure:
+        return {Outcome::HandOver, pos};
+    }
+  }
+}
+
+PlainSequence::Step PlainSequence::element(std::string_view text, std::size_t& pos) {
+  if (text[pos] != '{') return Step::Unsure;
+  const RecordOps& record = *ops_.element->record;
+  void* target = ops_.push(target_);
+  std::uint64_t seen = 0;
+  std::size_t hint = 0;
+  std::size_t p = skip_space(text, pos + 1);
+  if (p == text.size()) return Step::Short;
+  if (text[p] != '}') {
+    while (true) {
+      if (text[p] != '"') return Step::Unsure;
+      std::string_view key;
+      if (const Step s = string(text, p, key, decoded_); s != Step::Done) return s;
+      std::size_t index = record.count;
+      if (hint < record.count && same_text(record.fields[hint].name, key)) {
+        index = hint;
+      } else {
+        for (std::size_t i = 0; i < record.count; ++i) {
+          if (same_text(record.fields[i].name, key)) {
+            index = i;
+            break;
+          }
+        }
+      }
+      // Unknown keys are skipped by the general reader, repeated ones refused by it.
+      if (index == record.count) return Step::Unsure;
+      const std::uint64_t bit = std::uint64_t{1} << index;
+      if ((seen & bit) != 0) return Step::Unsure;
+      seen |= bit;
+      hint = index + 1;
+      p = skip_space(text, p);
+      if (p == text.size()) return Step::Short;
+      if (text[p] != ':') return Step::Unsure;
+      p = skip_space(text, p + 1);
+      if (p == text.size()) return Step::Short;
+      const FieldOps& field = record.fields[index];
+      if (const Step s = member_value(field, field.locate(target), text, p); s != Step::Done) return s;
+      p = skip_space(text, p);
+      if (p == text.size()) return Step::Short;
+      if (text[p] == '}') break;
+      if (text[p] != ',') return Step::Unsure;
+      p = skip_space(text, p + 1);
+      if (p == text.size()) return Step::Short;
+    }
+  }
+  // A missing field is the general reader's error to give.
+  if ((record.required & ~seen) != 0) return Step::Unsure;
+  pos = p + 1;
+  return Step::Done;
+}
+
+PlainSequence::Step PlainSequence::member_value(const FieldOps& field, void* target, std::string_view text,
+                                                std::size_t& pos) {
+  const TypeOps& ops = *field.ops;
+  std::string_view value;
+  if (takes_string(ops)) {
+    if (text[pos] != '"') return Step::Unsure;
+    if (const Step s = string(text, pos, value, decoded_); s != Step::Done) return s;
+    return ops.from_string(target, value, message_) ? Step::Done : Step::Unsure;
+  }
+  if (ops.shape != Shape::Map || !takes_string(*ops.element)) return Step::Unsure;
+  // A map of strings.
+  if (text[pos] != '{') return Step::Unsure;
+  std::size_t p = skip_space(text, pos + 1);
+  if (p == text.size()) return Step::Short;
+  if (text[p] != '}') {
+    while (true) {
+      if (text[p] != '"') return Step::Unsure;
+      std::string_view key;
+      if (const Step s = string(text, p, key, decoded_); s != Step::Done) return s;
+      key_.assign(key);
+      p = skip_space(text, p);
+      if (p == text.size()) return Step::Short;
+      if (text[p] != ':') return Step::Unsure;
+      p = skip_space(text, p + 1);
+      if (p == text.size()) return Step::Short;
+      if (text[p] != '"') return Step::Unsure;
+      if (const Step s = string(text, p, value, decoded_); s != Step::Done) return s;
+      if (!ops.element->from_string(ops.value_slot(scratch_), value, message_)) return Step::Unsure;
+      ops.commit(target, key_, scratch_);
+      p = skip_space(text, p);
+      if (p == text.size()) return Step::Short;
+      if (text[p] == '}') break;
+      if (text[p] != ',') return Step::Unsure;
+      p = skip_space(text, p + 1);
+      if (p == text.size()) return Step::Short;
+    }
+  }
+  pos = p + 1;
+  return Step::Done;
+}
+
+// The string opening at text[pos]: `value` views its bytes in `text` or, when it has escapes,
+// its decoded bytes in `decoded`; pos ends past the closing quote.
+PlainSequence::Step PlainSequence::string(std::string_view text, std::size_t& pos, std::string_view& value,
+                                          std::string& decoded) {
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  const std::size_t start = pos + 1;
+  std::size_t i = start;
+  std::size_t copied = start;  // with escapes: the bytes before this are in `decoded`
+  bool escaped = false;
+  while (true) {
+    // Sixteen plain ASCII bytes at a time: a signed comparison finds the bytes below 0x20
+    // and those from 0x80 on at once.
+    while (i + 16 <= size) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      const __m128i special = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+          _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+      if (mask != 0) {
+        i += static_cast<std::size_t>(__builtin_ctz(mask));
+        break;
+      }
+      i += 16;
+    }
+    if (i == size) return Step::Short;
+    const auto b = static_cast<unsigned char>(data[i]);
+    if (b == '"') break;
+    if (b < 0x20) return Step::Unsure;
+    if (b == '\\') {
+      if (i + 1 == size) return Step::Short;
+      const char letter = kEscapes[static_cast<unsigned char>(data[i + 1])];
+      if (letter == 0) return Step::Unsure;
+      if (!escaped) decoded.clear();
+      escaped = true;
+      decoded.append(data + copied, i - copied);
+      decoded += letter;
+      i += 2;
+      copied = i;
+      continue;
+    }
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t len = quencore_contracts::utf8_sequence(text, i);
+    if (len == quencore_contracts::UTF8_TRUNCATED) return Step::Short;
+    if (len == 0) return Step::Unsure;
+    i += len;
+  }
+  if (escaped) decoded.append(data + copied, i - copied);
+  value = escaped ? std::string_view(decoded) : text.substr(start, i - start);
+  pos = i + 1;
+  return Step::Done;
+}
+
+}  // namespace quenvistrel_contracts::json::detail
