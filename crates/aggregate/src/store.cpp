@@ -26,36 +26,51 @@ using quenvistrel_contracts::TenantId;
 using quenvistrel_contracts::Timestamp;
 using quenvistrel_contracts::WorkspaceId;
 
-struct IngestRun::Key {
-  const Uuid& tenant;
-  const Uuid& workspace;
-  std::string_view product;
-  std::string_view event_type;
-  Severity severity;
-  TimeBucket bucket;
-  std::int64_t bucket_start;
+std::uint64_t IngestRun::Known::hash() const {
+  std::uint64_t h = hash_combine(0, tenant);
+  h = hash_combine(h, workspace);
+  h = hash_combine(h, (std::uint64_t{product} << 32) | event_type);
+  h = hash_combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
+  h = hash_combine(h, static_cast<std::uint64_t>(bucket_start));
+  return hash_finish(h);
+}
 
-  static Key of(const VistrelRollup& r) {
-    return {r.tenant_id.uuid(), r.workspace_id.uuid(), r.product_id.str(), r.event_type,
-            r.severity,         r.bucket,              r.bucket_start};
-  }
+bool IngestRun::Known::same_key(const Known& o) const {
+  return o.product == product && o.event_type == event_type && o.bucket_start == bucket_start &&
+         o.severity == severity && o.bucket == bucket && o.tenant == tenant && o.workspace == workspace;
+}
 
-  [[nodiscard]] std::uint64_t hash() const {
-    std::uint64_t h = hash_combine(0, tenant);
-    h = hash_combine(h, workspace);
-    h = hash_combine(h, hash_text(product));
-    h = hash_combine(h, hash_text(event_type));
-    h = hash_combine(h, (static_cast<std::uint64_t>(severity) << 8) | static_cast<std::uint64_t>(bucket));
-    h = hash_combine(h, static_cast<std::uint64_t>(bucket_start));
-    return hash_finish(h);
+std::uint32_t IngestRun::Texts::find(std::string_view text, std::uint64_t hash) const {
+  if (entries_.empty()) return kEmpty;
+  const std::size_t mask = entries_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Entry& e = entries_[i];
+    if (e.number == kEmpty) return kEmpty;
+    if (e.hash == hash && texts_[e.number] == text) return e.number;
   }
+}
 
-  [[nodiscard]] bool matches(const VistrelRollup& r) const {
-    return r.tenant_id.uuid() == tenant && r.workspace_id.uuid() == workspace && r.product_id.str() == product &&
-           r.event_type == event_type && r.severity == severity && r.bucket == bucket &&
-           r.bucket_start == bucket_start;
+std::uint32_t IngestRun::Texts::add(std::string_view text, std::uint64_t hash) {
+  if (const std::uint32_t known = find(text, hash); known != kEmpty) return known;
+  if ((texts_.size() + 1) * 2 > entries_.size()) {
+    std::vector<Entry> grown(std::max<std::size_t>(16, entries_.size() * 2));
+    const std::size_t mask = grown.size() - 1;
+    for (const Entry& e : entries_) {
+      if (e.number == kEmpty) continue;
+      std::size_t i = e.hash & mask;
+      while (grown[i].number != kEmpty) i = (i + 1) & mask;
+      grown[i] = e;
+    }
+    entries_ = std::move(grown);
   }
-};
+  const auto number = static_cast<std::uint32_t>(texts_.size());
+  texts_.emplace_back(text);
+  const std::size_t mask = entries_.size() - 1;
+  std::size_t i = hash & mask;
+  while (entries_[i].number != kEmpty) i = (i + 1) & mask;
+  entries_[i] = {hash, number};
+  return number;
+}
 
 namespace {
 
@@ -80,57 +95,84 @@ bool pair_less(const PairKey& a, const PairKey& b) {
 
 }  // namespace
 
+namespace {
+
+std::uint64_t text_hash(std::string_view text) { return hash_finish(hash_text(text)); }
+
+}  // namespace
+
 IngestRun::IngestRun(VistrelStore& store) : store_(store) {
+  static_assert(sizeof(Known) == 64, "a rollup's key and count fill one cache line");
   const auto& rollups = store_.rollups;
-  for (std::size_t p = 0; p < rollups.size(); ++p) {
-    const Key key = Key::of(rollups[p]);
+  known_.reserve(rollups.size());
+  for (const VistrelRollup& r : rollups) {
+    const Known& key = known_.emplace_back(Known{r.tenant_id.uuid(), r.workspace_id.uuid(),
+                                                 texts_.add(r.product_id.str(), text_hash(r.product_id.str())),
+                                                 texts_.add(r.event_type, text_hash(r.event_type)), r.bucket_start,
+                                                 r.count, r.severity, r.bucket});
     const std::uint64_t h = key.hash();
     // A later duplicate of a key stays out: the first rollup of a key takes every increment.
-    if (find(key, h) == kEmpty) insert(h, p);
+    if (find(key, h) == kEmpty) index_last(h);
   }
 }
 
-std::size_t IngestRun::find(const Key& key, std::uint64_t hash) const {
+std::uint32_t IngestRun::find(const Known& key, std::uint64_t hash) const {
   if (slots_.empty()) return kEmpty;
+  const auto tag = static_cast<std::uint32_t>(hash >> 32);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
+    const Slot slot = slots_[i];
     if (slot.position == kEmpty) return kEmpty;
-    if (slot.hash == hash && key.matches(store_.rollups[slot.position])) return slot.position;
+    if (slot.tag == tag && known_[slot.position].same_key(key)) return slot.position;
   }
 }
 
-void IngestRun::insert(std::uint64_t hash, std::size_t position) {
+void IngestRun::index_last(std::uint64_t hash) {
+  const auto place = [](std::vector<Slot>& slots, std::uint64_t h, std::uint32_t position) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t i = h & mask;
+    while (slots[i].position != kEmpty) i = (i + 1) & mask;
+    slots[i] = Slot{static_cast<std::uint32_t>(h >> 32), position};
+  };
   // Keep the load at most one half so probe runs stay short.
   if ((used_ + 1) * 2 > slots_.size()) {
     std::vector<Slot> grown(std::max<std::size_t>(16, slots_.size() * 2));
-    const std::size_t mask = grown.size() - 1;
     for (const Slot& slot : slots_) {
-      if (slot.position == kEmpty) continue;
-      std::size_t i = slot.hash & mask;
-      while (grown[i].position != kEmpty) i = (i + 1) & mask;
-      grown[i] = slot;
+      if (slot.position != kEmpty) place(grown, known_[slot.position].hash(), slot.position);
     }
     slots_ = std::move(grown);
   }
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
-  while (slots_[i].position != kEmpty) i = (i + 1) & mask;
-  slots_[i] = {hash, position};
+  place(slots_, hash, static_cast<std::uint32_t>(known_.size() - 1));
   ++used_;
 }
 
 void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
   auto& rollups = store_.rollups;
   const std::int64_t start = quenvistrel_contracts::bucket_start(bucket, event.occurred_at);
-  const Key key{event.tenant_id.uuid(), event.workspace_id.uuid(), event.product_id.str(), event.event_type,
-                event.severity,         bucket,                    start};
-  const std::uint64_t h = key.hash();
-  if (const std::size_t p = find(key, h); p != kEmpty) {
+  const std::uint64_t product_hash = text_hash(event.product_id.str());
+  const std::uint64_t type_hash = text_hash(event.event_type);
+  Known key{event.tenant_id.uuid(),
+            event.workspace_id.uuid(),
+            texts_.find(event.product_id.str(), product_hash),
+            texts_.find(event.event_type, type_hash),
+            start,
+            1,
+            event.severity,
+            bucket};
+  // A text never seen before cannot be part of a known key.
+  const bool new_text = key.product == kEmpty || key.event_type == kEmpty;
+  const std::uint64_t h = new_text ? 0 : key.hash();
+  if (const std::uint32_t p = new_text ? kEmpty : find(key, h); p != kEmpty) {
     // Only a hand-edited state can hold the largest count; it stays there rather than wrap.
-    auto& count = rollups[p].count;
+    std::uint64_t& count = known_[p].count;
     if (count != std::numeric_limits<std::uint64_t>::max()) ++count;
+    // Written, never read, so the rollup's line is not waited for.
+    rollups[p].count = count;
   } else {
+    if (new_text) {
+      key.product = texts_.add(event.product_id.str(), product_hash);
+      key.event_type = texts_.add(event.event_type, type_hash);
+    }
     VistrelRollup r;
     r.rollup_id = RollupId::generate();
     r.tenant_id = event.tenant_id;
@@ -142,7 +184,8 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
     r.bucket_start = start;
     r.count = 1;
     rollups.push_back(std::move(r));
-    insert(h, rollups.size() - 1);
+    known_.push_back(key);
+    index_last(new_text ? key.hash() : h);
   }
   store_.events.push_back(event);
 }

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "quenvistrel_aggregate/event_log.hpp"
@@ -50,21 +52,54 @@ class IngestRun {
   void ingest(VistrelEvent event, TimeBucket bucket);
 
  private:
-  struct Key;  // a view of a rollup's seven key values (store.cpp)
-  struct Slot {
-    std::uint64_t hash = 0;
-    std::size_t position = kEmpty;
+  static constexpr std::uint32_t kEmpty = UINT32_MAX;
+  // Each rollup's key, its texts as numbers standing for them (`texts_`), and its count, side
+  // by side in one cache line: a lookup compares and counts here and only writes the new
+  // count through to the rollup. Positions are those of the rollups; a store never holds
+  // 2^32 of them.
+  struct Known {
+    quencore_contracts::Uuid tenant;
+    quencore_contracts::Uuid workspace;
+    std::uint32_t product = 0;
+    std::uint32_t event_type = 0;
+    std::int64_t bucket_start = 0;
+    std::uint64_t count = 0;
+    quenvistrel_contracts::Severity severity = quenvistrel_contracts::Severity::Info;
+    TimeBucket bucket = TimeBucket::Hour;
+
+    [[nodiscard]] std::uint64_t hash() const;
+    [[nodiscard]] bool same_key(const Known& other) const;
   };
-  static constexpr std::size_t kEmpty = static_cast<std::size_t>(-1);
+  struct Slot {
+    std::uint32_t tag = 0;  // the hash's upper half
+    std::uint32_t position = kEmpty;
+  };
+  // The distinct product ids and event types of the rollups: a text's number is its index.
+  class Texts {
+   public:
+    // The number of `text`, or kEmpty when it has none yet.
+    [[nodiscard]] std::uint32_t find(std::string_view text, std::uint64_t hash) const;
+    std::uint32_t add(std::string_view text, std::uint64_t hash);
+
+   private:
+    struct Entry {
+      std::uint64_t hash = 0;
+      std::uint32_t number = kEmpty;
+    };
+    std::vector<std::string> texts_;
+    std::vector<Entry> entries_;  // a power of two long, or empty
+  };
 
   // The position of the first rollup with this key, or kEmpty.
-  [[nodiscard]] std::size_t find(const Key& key, std::uint64_t hash) const;
-  void insert(std::uint64_t hash, std::size_t position);
+  [[nodiscard]] std::uint32_t find(const Known& key, std::uint64_t hash) const;
+  // Indexes known_.back() under `hash`.
+  void index_last(std::uint64_t hash);
 
   VistrelStore& store_;
-  // Open addressing from a key's hash to the position of the first rollup holding it, so a
-  // lookup gives the first-match result of a scan in constant time. Slots hold positions and
-  // hashes, never key text; keys are compared against the rollup at the position.
+  Texts texts_;
+  std::vector<Known> known_;  // one per rollup, by position
+  // Open addressing from a key to the position of the first rollup holding it, so a lookup
+  // gives the first-match result of a scan in constant time.
   std::vector<Slot> slots_;  // a power of two long, or empty
   std::size_t used_ = 0;
 };

@@ -24,20 +24,30 @@ inline std::uint64_t hash_combine(std::uint64_t h, const Uuid& u) {
   return hash_combine(hash_combine(h, parts[0]), parts[1]);
 }
 
-// Folds the bytes of `s` into a fresh value, eight at a time.
+// Folds the bytes of `s` into a fresh value, eight at a time; the last eight (or the last
+// four and the first four) overlap the ones before, so no byte is read one by one.
 inline std::uint64_t hash_text(std::string_view s) {
-  std::uint64_t h = s.size();
-  const char* p = s.data();
-  std::size_t n = s.size();
-  for (; n >= 8; n -= 8, p += 8) {
+  const auto load64 = [](const char* p) {
     std::uint64_t word = 0;
     std::memcpy(&word, p, 8);
-    h = hash_combine(h, word);
+    return word;
+  };
+  const auto load32 = [](const char* p) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, p, 4);
+    return std::uint64_t{word};
+  };
+  const char* p = s.data();
+  std::size_t n = s.size();
+  std::uint64_t h = n;
+  if (n >= 8) {
+    for (; n > 8; n -= 8, p += 8) h = hash_combine(h, load64(p));
+    return hash_combine(h, load64(s.data() + s.size() - 8));
   }
+  if (n >= 4) return hash_combine(h, (load32(p) << 32) | load32(p + n - 4));
   if (n > 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, n);
-    h = hash_combine(h, word);
+    const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+    return hash_combine(h, (byte(0) << 16) | (byte(n / 2) << 8) | byte(n - 1));
   }
   return h;
 }
