@@ -14,13 +14,7 @@ namespace {
 constexpr std::array<char, 256> kEscape = [] {
   std::array<char, 256> table{};
   for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
+  for (const ShortEscape& e : SHORT_ESCAPES) table[static_cast<unsigned char>(e.byte)] = e.letter;
   return table;
 }();
 

@@ -24,19 +24,23 @@ bool takes_string(const TypeOps& ops) {
   return (ops.shape == Shape::Scalar || ops.shape == Shape::Enum) && ops.from_string != nullptr;
 }
 
-// The one-letter escapes and what they stand for; 0 for the others.
+// The byte each escape letter stands for; 0 for the letters that are not one-letter escapes.
 constexpr auto kEscapes = [] {
   std::array<char, 256> table{};
-  table['"'] = '"';
-  table['\\'] = '\\';
+  for (const ShortEscape& e : SHORT_ESCAPES) table[static_cast<unsigned char>(e.letter)] = e.byte;
   table['/'] = '/';
-  table['b'] = '\b';
-  table['f'] = '\f';
-  table['n'] = '\n';
-  table['r'] = '\r';
-  table['t'] = '\t';
   return table;
 }();
+
+// The bytes among sixteen that end a plain run: a quotation mark, a backslash, and by a
+// signed comparison those below 0x20 and those from 0x80 on.
+unsigned special_bytes(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                   _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
 
 }  // namespace
 
@@ -111,12 +115,11 @@ PlainSequence::Result PlainSequence::read(std::string_view text, bool end) {
   }
 }
 
-PlainSequence::Step PlainSequence::element(std::string_view text, std::size_t& pos) {
+// Walks the object opening at text[pos], handing each member's key to `member` with p at its
+// value, which `member` reads, leaving p past it. pos ends past the closing brace.
+template <class Member>
+PlainSequence::Step PlainSequence::object(std::string_view text, std::size_t& pos, Member&& member) {
   if (text[pos] != '{') return Step::Unsure;
-  const RecordOps& record = *ops_.element->record;
-  void* target = ops_.push(target_);
-  std::uint64_t seen = 0;
-  std::size_t hint = 0;
   std::size_t p = skip_space(text, pos + 1);
   if (p == text.size()) return Step::Short;
   if (text[p] != '}') {
@@ -124,30 +127,12 @@ PlainSequence::Step PlainSequence::element(std::string_view text, std::size_t& p
       if (text[p] != '"') return Step::Unsure;
       std::string_view key;
       if (const Step s = string(text, p, key, decoded_); s != Step::Done) return s;
-      std::size_t index = record.count;
-      if (hint < record.count && same_text(record.fields[hint].name, key)) {
-        index = hint;
-      } else {
-        for (std::size_t i = 0; i < record.count; ++i) {
-          if (same_text(record.fields[i].name, key)) {
-            index = i;
-            break;
-          }
-        }
-      }
-      // Unknown keys are skipped by the general reader, repeated ones refused by it.
-      if (index == record.count) return Step::Unsure;
-      const std::uint64_t bit = std::uint64_t{1} << index;
-      if ((seen & bit) != 0) return Step::Unsure;
-      seen |= bit;
-      hint = index + 1;
       p = skip_space(text, p);
       if (p == text.size()) return Step::Short;
       if (text[p] != ':') return Step::Unsure;
       p = skip_space(text, p + 1);
       if (p == text.size()) return Step::Short;
-      const FieldOps& field = record.fields[index];
-      if (const Step s = member_value(field, field.locate(target), text, p); s != Step::Done) return s;
+      if (const Step s = member(key, p); s != Step::Done) return s;
       p = skip_space(text, p);
       if (p == text.size()) return Step::Short;
       if (text[p] == '}') break;
@@ -156,15 +141,44 @@ PlainSequence::Step PlainSequence::element(std::string_view text, std::size_t& p
       if (p == text.size()) return Step::Short;
     }
   }
-  // A missing field is the general reader's error to give.
-  if ((record.required & ~seen) != 0) return Step::Unsure;
   pos = p + 1;
   return Step::Done;
 }
 
-PlainSequence::Step PlainSequence::member_value(const FieldOps& field, void* target, std::string_view text,
+PlainSequence::Step PlainSequence::element(std::string_view text, std::size_t& pos) {
+  if (text[pos] != '{') return Step::Unsure;
+  const RecordOps& record = *ops_.element->record;
+  void* target = ops_.push(target_);
+  std::uint64_t seen = 0;
+  std::size_t hint = 0;
+  const Step read = object(text, pos, [&](std::string_view key, std::size_t& p) {
+    std::size_t index = record.count;
+    if (hint < record.count && same_text(record.fields[hint].name, key)) {
+      index = hint;
+    } else {
+      for (std::size_t i = 0; i < record.count; ++i) {
+        if (same_text(record.fields[i].name, key)) {
+          index = i;
+          break;
+        }
+      }
+    }
+    // Unknown keys are skipped by the general reader, repeated ones refused by it.
+    if (index == record.count) return Step::Unsure;
+    const std::uint64_t bit = std::uint64_t{1} << index;
+    if ((seen & bit) != 0) return Step::Unsure;
+    seen |= bit;
+    hint = index + 1;
+    const FieldOps& field = record.fields[index];
+    return member_value(*field.ops, field.locate(target), text, p);
+  });
+  if (read != Step::Done) return read;
+  // A missing field is the general reader's error to give.
+  return (record.required & ~seen) != 0 ? Step::Unsure : Step::Done;
+}
+
+PlainSequence::Step PlainSequence::member_value(const TypeOps& ops, void* target, std::string_view text,
                                                 std::size_t& pos) {
-  const TypeOps& ops = *field.ops;
   std::string_view value;
   if (takes_string(ops)) {
     if (text[pos] != '"') return Step::Unsure;
@@ -173,40 +187,38 @@ PlainSequence::Step PlainSequence::member_value(const FieldOps& field, void* tar
   }
   if (ops.shape != Shape::Map || !takes_string(*ops.element)) return Step::Unsure;
   // A map of strings.
-  if (text[pos] != '{') return Step::Unsure;
-  std::size_t p = skip_space(text, pos + 1);
-  if (p == text.size()) return Step::Short;
-  if (text[p] != '}') {
-    while (true) {
-      if (text[p] != '"') return Step::Unsure;
-      std::string_view key;
-      if (const Step s = string(text, p, key, decoded_); s != Step::Done) return s;
-      key_.assign(key);
-      p = skip_space(text, p);
-      if (p == text.size()) return Step::Short;
-      if (text[p] != ':') return Step::Unsure;
-      p = skip_space(text, p + 1);
-      if (p == text.size()) return Step::Short;
-      if (text[p] != '"') return Step::Unsure;
-      if (const Step s = string(text, p, value, decoded_); s != Step::Done) return s;
-      if (!ops.element->from_string(ops.value_slot(scratch_), value, message_)) return Step::Unsure;
-      ops.commit(target, key_, scratch_);
-      p = skip_space(text, p);
-      if (p == text.size()) return Step::Short;
-      if (text[p] == '}') break;
-      if (text[p] != ',') return Step::Unsure;
-      p = skip_space(text, p + 1);
-      if (p == text.size()) return Step::Short;
-    }
-  }
-  pos = p + 1;
-  return Step::Done;
+  return object(text, pos, [&](std::string_view key, std::size_t& p) {
+    // The key's bytes may sit in decoded_, which the value's escapes would overwrite.
+    key_.assign(key);
+    if (text[p] != '"') return Step::Unsure;
+    if (const Step s = string(text, p, value, decoded_); s != Step::Done) return s;
+    if (!ops.element->from_string(ops.value_slot(scratch_), value, message_)) return Step::Unsure;
+    ops.commit(target, key_, scratch_);
+    return Step::Done;
+  });
 }
 
 // The string opening at text[pos]: `value` views its bytes in `text` or, when it has escapes,
-// its decoded bytes in `decoded`; pos ends past the closing quote.
+// its decoded bytes in `decoded`; pos ends past the closing quote. Most strings are short and
+// plain, and are done with one look at sixteen bytes.
 PlainSequence::Step PlainSequence::string(std::string_view text, std::size_t& pos, std::string_view& value,
                                           std::string& decoded) {
+  const std::size_t start = pos + 1;
+  if (start + 16 <= text.size()) {
+    if (const unsigned mask = special_bytes(text.data() + start); mask != 0) {
+      const std::size_t end = start + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (text[end] == '"') {
+        value = text.substr(start, end - start);
+        pos = end + 1;
+        return Step::Done;
+      }
+    }
+  }
+  return long_string(text, pos, value, decoded);
+}
+
+PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_t& pos, std::string_view& value,
+                                               std::string& decoded) {
   const char* const data = text.data();
   const std::size_t size = text.size();
   const std::size_t start = pos + 1;
@@ -214,15 +226,9 @@ PlainSequence::Step PlainSequence::string(std::string_view text, std::size_t& po
   std::size_t copied = start;  // with escapes: the bytes before this are in `decoded`
   bool escaped = false;
   while (true) {
-    // Sixteen plain ASCII bytes at a time: a signed comparison finds the bytes below 0x20
-    // and those from 0x80 on at once.
+    // Sixteen plain ASCII bytes at a time.
     while (i + 16 <= size) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      const __m128i special = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-          _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
-      if (mask != 0) {
+      if (const unsigned mask = special_bytes(data + i); mask != 0) {
         i += static_cast<std::size_t>(__builtin_ctz(mask));
         break;
       }

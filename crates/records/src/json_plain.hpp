@@ -50,8 +50,11 @@ class PlainSequence {
   enum class Step : std::uint8_t { Done, Short, Unsure };
 
   Step element(std::string_view text, std::size_t& pos);
-  Step member_value(const FieldOps& field, void* record, std::string_view text, std::size_t& pos);
+  template <class Member>
+  Step object(std::string_view text, std::size_t& pos, Member&& member);
+  Step member_value(const TypeOps& ops, void* target, std::string_view text, std::size_t& pos);
   Step string(std::string_view text, std::size_t& pos, std::string_view& value, std::string& decoded);
+  Step long_string(std::string_view text, std::size_t& pos, std::string_view& value, std::string& decoded);
 
   const TypeOps& ops_;
   void* target_;

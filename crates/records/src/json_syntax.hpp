@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +21,15 @@ inline bool word_needs_escape(std::uint64_t word) {
   return (((word - kOnes * 0x20) & ~word & kHigh) | zero_byte(word ^ (kOnes * '"')) |
           zero_byte(word ^ (kOnes * '\\'))) != 0;
 }
+
+// The one-letter escapes: the letter after the backslash and the byte it stands for. The
+// writer uses these for those bytes; a reader also takes "\/" for '/'.
+struct ShortEscape {
+  char letter;
+  char byte;
+};
+inline constexpr std::array<ShortEscape, 7> SHORT_ESCAPES{
+    {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
 
 // Equality of two short texts (field names) without a call into the C library.
 inline bool same_text(std::string_view a, std::string_view b) {
