@@ -39,6 +39,9 @@ namespace json = quenvistrel_contracts::json;
 
 using quencore_error::system_error;
 
+// How much of the state's text the writer renders before handing it on.
+constexpr std::size_t kRenderChunk = std::size_t{1} << 20;
+
 // The state must be a regular file (or a folder, which fails like any unreadable path): a FIFO
 // would block the run, with the folder lock held, and a device could be endless.
 std::optional<std::string> not_regular(mode_t mode) {
@@ -116,7 +119,7 @@ void end_document(json::PrettyWriter& w, const CliState& state) {
 // cost as much memory again. Long runs of events that are still the loaded file's bytes are
 // copied from its descriptor inside the kernel.
 struct StateSave::Impl {
-  static constexpr std::size_t kChunk = std::size_t{1} << 20;
+  static constexpr std::size_t kChunk = kRenderChunk;
 
   Impl(const std::string& path, const CliState& state, const FileCalls& calls) : source(loaded_file(state)) {
     auto target = state_target(path);
@@ -243,7 +246,7 @@ std::optional<CliState> recognize_state(std::string_view text) {
         c->at += bytes.size();
         return true;
       },
-      &compare, std::size_t{1} << 20);
+      &compare, kRenderChunk);
   begin_document(writer);
   end_document(writer, *state);
   writer.drain();

@@ -40,38 +40,6 @@ bool IngestRun::Known::same_key(const Known& o) const {
          o.severity == severity && o.bucket == bucket && o.tenant == tenant && o.workspace == workspace;
 }
 
-std::uint32_t IngestRun::Texts::find(std::string_view text, std::uint64_t hash) const {
-  if (entries_.empty()) return kEmpty;
-  const std::size_t mask = entries_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Entry& e = entries_[i];
-    if (e.number == kEmpty) return kEmpty;
-    if (e.hash == hash && texts_[e.number] == text) return e.number;
-  }
-}
-
-std::uint32_t IngestRun::Texts::add(std::string_view text, std::uint64_t hash) {
-  if (const std::uint32_t known = find(text, hash); known != kEmpty) return known;
-  if ((texts_.size() + 1) * 2 > entries_.size()) {
-    std::vector<Entry> grown(std::max<std::size_t>(16, entries_.size() * 2));
-    const std::size_t mask = grown.size() - 1;
-    for (const Entry& e : entries_) {
-      if (e.number == kEmpty) continue;
-      std::size_t i = e.hash & mask;
-      while (grown[i].number != kEmpty) i = (i + 1) & mask;
-      grown[i] = e;
-    }
-    entries_ = std::move(grown);
-  }
-  const auto number = static_cast<std::uint32_t>(texts_.size());
-  texts_.emplace_back(text);
-  const std::size_t mask = entries_.size() - 1;
-  std::size_t i = hash & mask;
-  while (entries_[i].number != kEmpty) i = (i + 1) & mask;
-  entries_[i] = {hash, number};
-  return number;
-}
-
 namespace {
 
 // The tenant and the indicator type (or event type) of a risk group or indicator.
@@ -95,20 +63,14 @@ bool pair_less(const PairKey& a, const PairKey& b) {
 
 }  // namespace
 
-namespace {
-
-std::uint64_t text_hash(std::string_view text) { return hash_finish(hash_text(text)); }
-
-}  // namespace
-
 IngestRun::IngestRun(VistrelStore& store) : store_(store) {
   static_assert(sizeof(Known) == 64, "a rollup's key and count fill one cache line");
   const auto& rollups = store_.rollups;
   known_.reserve(rollups.size());
   for (const VistrelRollup& r : rollups) {
     const Known& key = known_.emplace_back(Known{r.tenant_id.uuid(), r.workspace_id.uuid(),
-                                                 texts_.add(r.product_id.str(), text_hash(r.product_id.str())),
-                                                 texts_.add(r.event_type, text_hash(r.event_type)), r.bucket_start,
+                                                 texts_.add(r.product_id.str()), texts_.add(r.event_type),
+                                                 r.bucket_start,
                                                  r.count, r.severity, r.bucket});
     const std::uint64_t h = key.hash();
     // A later duplicate of a key stays out: the first rollup of a key takes every increment.
@@ -149,30 +111,23 @@ void IngestRun::index_last(std::uint64_t hash) {
 void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
   auto& rollups = store_.rollups;
   const std::int64_t start = quenvistrel_contracts::bucket_start(bucket, event.occurred_at);
-  const std::uint64_t product_hash = text_hash(event.product_id.str());
-  const std::uint64_t type_hash = text_hash(event.event_type);
-  Known key{event.tenant_id.uuid(),
-            event.workspace_id.uuid(),
-            texts_.find(event.product_id.str(), product_hash),
-            texts_.find(event.event_type, type_hash),
-            start,
-            1,
-            event.severity,
-            bucket};
-  // A text never seen before cannot be part of a known key.
-  const bool new_text = key.product == kEmpty || key.event_type == kEmpty;
-  const std::uint64_t h = new_text ? 0 : key.hash();
-  if (const std::uint32_t p = new_text ? kEmpty : find(key, h); p != kEmpty) {
+  // A text seen for the first time is numbered at once: its key is new either way.
+  const Known key{event.tenant_id.uuid(),
+                  event.workspace_id.uuid(),
+                  texts_.add(event.product_id.str()),
+                  texts_.add(event.event_type),
+                  start,
+                  1,
+                  event.severity,
+                  bucket};
+  const std::uint64_t h = key.hash();
+  if (const std::uint32_t p = find(key, h); p != kEmpty) {
     // Only a hand-edited state can hold the largest count; it stays there rather than wrap.
     std::uint64_t& count = known_[p].count;
     if (count != std::numeric_limits<std::uint64_t>::max()) ++count;
     // Written, never read, so the rollup's line is not waited for.
     rollups[p].count = count;
   } else {
-    if (new_text) {
-      key.product = texts_.add(event.product_id.str(), product_hash);
-      key.event_type = texts_.add(event.event_type, type_hash);
-    }
     VistrelRollup r;
     r.rollup_id = RollupId::generate();
     r.tenant_id = event.tenant_id;
@@ -185,7 +140,7 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
     r.count = 1;
     rollups.push_back(std::move(r));
     known_.push_back(key);
-    index_last(new_text ? key.hash() : h);
+    index_last(h);
   }
   store_.events.push_back(event);
 }

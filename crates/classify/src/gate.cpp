@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "quencore_contracts/echo.hpp"
-#include "quencore_contracts/hash.hpp"
 #include "quencore_contracts/utf8.hpp"
 
 namespace quenvistrel_classify {
@@ -157,27 +156,16 @@ std::optional<ValueViolation> check_value(FieldClass c, std::string_view value, 
 }
 
 Gate::Names::Names(const OrderedMap<FieldClass>& declared) {
-  // At most half full, so probe runs stay short.
-  std::size_t size = 4;
-  while (size < declared.size() * 2) size *= 2;
-  slots_.resize(size);
-  const std::size_t mask = size - 1;
+  // The map's names are distinct, so each gets the next number.
   for (const auto& [name, field_class] : declared) {
-    const std::uint64_t h = quencore_contracts::hash_finish(quencore_contracts::hash_text(name));
-    std::size_t i = h & mask;
-    while (slots_[i].field_class != nullptr) i = (i + 1) & mask;
-    slots_[i] = Slot{h, name, &field_class};
+    numbers_.add(name);
+    classes_.push_back(field_class);
   }
 }
 
 const FieldClass* Gate::Names::find(std::string_view name) const {
-  const std::uint64_t h = quencore_contracts::hash_finish(quencore_contracts::hash_text(name));
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.field_class == nullptr) return nullptr;
-    if (slot.hash == h && slot.name == name) return slot.field_class;
-  }
+  const std::uint32_t number = numbers_.find(name);
+  return number == quencore_contracts::TextNumbers::NONE ? nullptr : &classes_[number];
 }
 
 Gate::Gate(const SourceSchema& schema)

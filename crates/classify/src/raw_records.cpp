@@ -80,7 +80,7 @@ namespace {
 
 template <class T>
 std::expected<T, std::string> read_fixture(const std::string& path, T value = T{},
-                                           std::size_t chunk_bytes = quenvistrel_contracts::json::detail::READ_CHUNK) {
+                                           std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK) {
   auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value), chunk_bytes);
   if (!read) return std::unexpected(path + ": " + read.error());
   return read;

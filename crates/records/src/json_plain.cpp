@@ -12,10 +12,8 @@ namespace quenvistrel_contracts::json::detail {
 
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
 std::size_t skip_space(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && is_space(text[pos])) ++pos;
+  while (pos < text.size() && is_json_space(text[pos])) ++pos;
   return pos;
 }
 

@@ -376,8 +376,6 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
 
 std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
                                                  std::size_t chunk_bytes) {
-  // About a MiB by default: small enough to stay in cache and keep page faults off the read,
-  // large enough that the system calls do not count.
   const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
   const auto refused = [](std::size_t stop) { return Streamed{StreamOutcome::Refused, stop}; };
@@ -446,10 +444,7 @@ std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeO
       consumed = parser.write_some(true, data, n, ec);
       if (ec || parser.handler().failed()) return refused(offset + consumed);
     }
-    while (consumed < n && (data[consumed] == ' ' || data[consumed] == '\t' || data[consumed] == '\n' ||
-                            data[consumed] == '\r')) {
-      ++consumed;
-    }
+    while (consumed < n && is_json_space(data[consumed])) ++consumed;
     if (consumed < n) return refused(offset + consumed);
     return std::nullopt;
   };

@@ -42,8 +42,6 @@ struct Context {
   std::size_t token_start = npos;   // ... or inside the number or literal starting here
 };
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 bool is_token_byte(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '+' || c == '-' ||
          c == '.';
@@ -88,7 +86,7 @@ Context scan(std::string_view text, std::size_t offset) {
   std::size_t i = 0;
   while (i < offset) {
     const char c = text[i];
-    if (is_space(c)) {
+    if (is_json_space(c)) {
       ++i;
       continue;
     }

@@ -11,6 +11,9 @@
 
 namespace quenvistrel_contracts::json {
 
+// JSON's whitespace.
+inline bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
 // Whether any of the eight bytes of `word` must be escaped in a JSON string: below 0x20, a
 // quotation mark or a backslash. A byte after one that must may be flagged too, so a caller
 // that gets true goes on byte by byte.

@@ -2,10 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
+#include "quencore_contracts/text_numbers.hpp"
 #include "quenvistrel_aggregate/event_log.hpp"
 #include "quenvistrel_contracts/records.hpp"
 
@@ -52,8 +51,8 @@ class IngestRun {
   void ingest(VistrelEvent event, TimeBucket bucket);
 
  private:
-  static constexpr std::uint32_t kEmpty = UINT32_MAX;
-  // Each rollup's key, its texts as numbers standing for them (`texts_`), and its count, side
+  static constexpr std::uint32_t kEmpty = quencore_contracts::TextNumbers::NONE;
+  // Each rollup's key, its texts as their numbers in `texts_`, and its count, side
   // by side in one cache line: a lookup compares and counts here and only writes the new
   // count through to the rollup. Positions are those of the rollups; a store never holds
   // 2^32 of them.
@@ -74,29 +73,13 @@ class IngestRun {
     std::uint32_t tag = 0;  // the hash's upper half
     std::uint32_t position = kEmpty;
   };
-  // The distinct product ids and event types of the rollups: a text's number is its index.
-  class Texts {
-   public:
-    // The number of `text`, or kEmpty when it has none yet.
-    [[nodiscard]] std::uint32_t find(std::string_view text, std::uint64_t hash) const;
-    std::uint32_t add(std::string_view text, std::uint64_t hash);
-
-   private:
-    struct Entry {
-      std::uint64_t hash = 0;
-      std::uint32_t number = kEmpty;
-    };
-    std::vector<std::string> texts_;
-    std::vector<Entry> entries_;  // a power of two long, or empty
-  };
-
   // The position of the first rollup with this key, or kEmpty.
   [[nodiscard]] std::uint32_t find(const Known& key, std::uint64_t hash) const;
   // Indexes known_.back() under `hash`.
   void index_last(std::uint64_t hash);
 
   VistrelStore& store_;
-  Texts texts_;
+  quencore_contracts::TextNumbers texts_;  // the product ids and event types of the keys
   std::vector<Known> known_;  // one per rollup, by position
   // Open addressing from a key to the position of the first rollup holding it, so a lookup
   // gives the first-match result of a scan in constant time.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/text_numbers.hpp"
 #include "quencore_contracts/time.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
 #include "quenvistrel_contracts/records.hpp"
@@ -77,19 +77,15 @@ class Gate {
       const quencore_contracts::WorkspaceId& workspace_id, const quencore_contracts::Timestamp& received_at) const;
 
  private:
-  // One of the schema's name lists, as an open-addressing table of views into it.
+  // One of the schema's name lists: the class of each name, by the name's number.
   class Names {
    public:
     explicit Names(const OrderedMap<FieldClass>& declared);
     [[nodiscard]] const FieldClass* find(std::string_view name) const;
 
    private:
-    struct Slot {
-      std::uint64_t hash = 0;
-      std::string_view name;
-      const FieldClass* field_class = nullptr;  // null: the slot is free
-    };
-    std::vector<Slot> slots_;
+    quencore_contracts::TextNumbers numbers_;
+    std::vector<FieldClass> classes_;
   };
 
   const SourceSchema& schema_;

@@ -8,6 +8,7 @@
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/time.hpp"
 #include "quenvistrel_contracts/field_class.hpp"
+#include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_contracts/ordered_map.hpp"
 #include "quenvistrel_contracts/severity.hpp"
 
@@ -54,6 +55,6 @@ struct SourceSchema {
 // with them until the read has succeeded. The size of the chunks read is a parameter for tests.
 [[nodiscard]] std::expected<void, std::string> read_raw_events(const std::string& path,
                                                                const std::function<void(const RawEvent&)>& each,
-                                                               std::size_t chunk_bytes = std::size_t{1} << 20);
+                                                               std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK);
 
 }  // namespace quenvistrel_classify

@@ -73,7 +73,7 @@ template <class T>
 // and position. The chunk size is a parameter for tests.
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value,
-                                                                std::size_t chunk_bytes = detail::READ_CHUNK) {
+                                                                std::size_t chunk_bytes = READ_CHUNK) {
   auto file = ReadableFile::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
   auto streamed = detail::stream_into(*file, Codec<T>::ops, &value, chunk_bytes);

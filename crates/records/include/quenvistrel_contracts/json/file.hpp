@@ -8,6 +8,10 @@
 
 namespace quenvistrel_contracts::json {
 
+// How much of a file the streamed readers take at a time: about a MiB, small enough to stay
+// in cache and keep page faults off the read, large enough that the system calls do not count.
+inline constexpr std::size_t READ_CHUNK = std::size_t{1} << 20;
+
 // A file opened for reading, closed when this goes away. Errors are the system's text for the
 // failure, e.g. "No such file or directory" or "Is a directory", without the path.
 //

@@ -103,7 +103,6 @@ inline constexpr std::size_t FAULT_CONTEXT = 4096;
 //
 // A sequence of records handed over one by one (`element_done`) is read the fast way while its
 // text keeps to the plain layout (json_plain.hpp), with the same result.
-inline constexpr std::size_t READ_CHUNK = std::size_t{1} << 20;
 [[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
                                                                std::size_t chunk_bytes = READ_CHUNK);
 
