@@ -16,6 +16,11 @@ test:
 	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUEN_SANITIZE=ON -DQUEN_WERROR=ON
 	cmake --build build/asan
 	ctest --test-dir build/asan --output-on-failure
+	# The portable kernels, which every target without vector code builds: the readers' unit
+	# tests and the end-to-end cases once more, with the vector code switched off.
+	cmake -S . -B build/portable -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUEN_SANITIZE=ON -DQUEN_WERROR=ON -DQUEN_VECTOR=OFF
+	cmake --build build/portable --target quenvistrel_contracts_test quenvistrel_classify_test quenvistrel_cli_test
+	ctest --test-dir build/portable --output-on-failure -E '_NOT_BUILT|^cli[.]|^packaging[.]'
 	fuzz/run-short 20
 
 # A plain debug build with the tests, for day-to-day work.

@@ -1,6 +1,7 @@
 // The quick reading of the tool's own state layout against the JSON reader. Property: when
-// recognize_state accepts a text, parse_state accepts it too and gives the same state, and
-// rendering that state gives back the text byte for byte. (A text it refuses is no fault: the
+// recognize_state accepts a text, parse_state accepts it too and gives the same state (every
+// record, and each event's text and the occurred_at seconds the recogniser computed for it),
+// and rendering that state gives back the text byte for byte. (A text it refuses is no fault: the
 // JSON reader then reads it.)
 
 #include <cstdint>

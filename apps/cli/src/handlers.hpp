@@ -7,9 +7,10 @@
 
 #include "command.hpp"
 #include "quencore_contracts/time.hpp"
-#include "state_file.hpp"
 
 namespace quenvistrel_cli {
+
+struct CliState;  // state_file.hpp; the grammar, which sees this header, needs none of the file's
 
 // What every handler receives from the run sequence.
 struct RunContext {

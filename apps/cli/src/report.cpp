@@ -9,7 +9,7 @@
 
 namespace quenvistrel_cli {
 
-std::expected<int, std::string> emit_report(bool json, const boost::json::value& value, std::string_view text) {
+std::expected<void, std::string> emit_report(bool json, const boost::json::value& value, std::string_view text) {
   // Built whole first, so a large report reaches stdio as one write.
   std::string out;
   if (json) {
@@ -21,8 +21,7 @@ std::expected<int, std::string> emit_report(bool json, const boost::json::value&
   // Standard error is buffered to spare ingest a system call per rejection line; those lines
   // must still be out before the report that counts them.
   std::fflush(stderr);
-  if (auto written = write_stdout(out); !written) return std::unexpected(std::move(written.error()));
-  return 0;
+  return write_stdout(out);
 }
 
 std::expected<void, std::string> write_stdout(std::string_view bytes) {

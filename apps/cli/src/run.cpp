@@ -47,7 +47,9 @@ std::expected<int, std::string> run(std::span<const std::string> args) {
   if (command.saves == Saves::BeforeReport) {
     if (auto saved = save_state(cli->state, *state); !saved) return std::unexpected(std::move(saved.error()));
   }
-  if (auto printed = emit_report(cli->json, report->json, report->text); !printed) return printed;
+  if (auto printed = emit_report(cli->json, report->json, report->text); !printed) {
+    return std::unexpected(std::move(printed.error()));
+  }
   return report->status;
 }
 

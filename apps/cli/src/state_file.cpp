@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "quencore_contracts/random.hpp"
 #include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_aggregate/store_json.hpp"
@@ -156,6 +157,8 @@ struct StateSave::Impl {
     if (source != nullptr && (source->damaged() || !source->unchanged())) {
       replacement->fail("the state file was changed by another program while in use");
     }
+    // Identifiers drawn without the system's entropy are never stored.
+    if (auto failure = quencore_contracts::entropy_failure()) replacement->fail(std::move(*failure));
     return replacement->commit();
   }
 
@@ -208,6 +211,7 @@ std::optional<CliState> recognize_state(std::string_view text) {
   if (!text.starts_with(kHead) || text.substr(kHead.size()).starts_with("]")) return std::nullopt;
 
   quenvistrel_aggregate::EventLog events;
+  json::RecognizedDay day;
   std::size_t pos = kHead.size();
   constexpr std::string_view kFirst = "\n      ";
   constexpr std::string_view kEnd = "\n    ]";
@@ -219,7 +223,7 @@ std::optional<CliState> recognize_state(std::string_view text) {
     if (!text.substr(pos).starts_with(lead)) return std::nullopt;
     pos += lead.size();
     std::int64_t occurred = 0;
-    const std::size_t end = json::recognize_stored_event(text, pos, occurred);
+    const std::size_t end = json::recognize_stored_event(text, pos, occurred, day);
     if (end == std::string_view::npos) return std::nullopt;
     events.append_encoded(text.substr(pos, end - pos), occurred, !first);
     pos = end;
@@ -257,6 +261,8 @@ std::optional<CliState> recognize_state(std::string_view text) {
 }
 
 std::expected<CliState, std::string> load_state(const std::string& path) {
+  // A look at the path first, so that a FIFO or device already there is refused without being
+  // opened: opening some devices does something.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     // Only a path that is not there (also when a folder part is a file) means no state yet;
@@ -265,15 +271,28 @@ std::expected<CliState, std::string> load_state(const std::string& path) {
     return system_error(errno);
   }
   if (auto refused = not_regular(st.st_mode)) return std::unexpected(std::move(*refused));
-  // A folder gives the system's own error for reading it.
-  if (!S_ISREG(st.st_mode)) return json::read_json_file<CliState>(path);
 
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return system_error(errno);
+  // Opened without blocking and judged again by what the descriptor is: a FIFO put in place
+  // since the look cannot hold the run, and the folder lock, waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return CliState{};
+    return system_error(errno);
+  }
   struct stat opened {};
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+  if (::fstat(fd, &opened) != 0) {
+    const int error = errno;
     ::close(fd);
-    return json::read_json_file<CliState>(path);
+    return system_error(error);
+  }
+  if (!S_ISREG(opened.st_mode)) {
+    auto refused = not_regular(opened.st_mode);
+    // A folder gives the system's own error for reading it.
+    char byte = 0;
+    const int error = ::read(fd, &byte, 1) < 0 ? errno : EISDIR;
+    ::close(fd);
+    if (refused) return std::unexpected(std::move(*refused));
+    return system_error(error);
   }
   auto file = MappedFile::map(fd, opened);
   if (!file) return std::unexpected(std::move(file.error()));

@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include "quencore_contracts/random.hpp"
 #include "quenvistrel_contracts/testing/samples.hpp"
+#include "run.hpp"
 #include "scratch_folder.hpp"
 #include "state_file.hpp"
 
@@ -280,6 +282,30 @@ TEST_F(StateFile, FailedSaveLeavesTheOldFileAndNoTemporary) {
   auto loaded = load_state(path_);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(*loaded, old_state);
+}
+
+TEST_F(StateFile, RunWithoutEntropyStoresNothingAndSaysWhy) {
+  ASSERT_TRUE(save_state(path_, sample_state()));
+  const std::string old_text = get(path_);
+  const std::string examples = std::string(std::getenv("QUEN_SOURCE_DIR")) + "/examples/";
+  const std::string tenant = "2a2b7e0c-1d6e-4a52-9a55-0d5b6c1a9e11";
+  // One command that saves before its report, one that saves as it reads its fixture.
+  const std::vector<std::vector<std::string>> commands = {
+      {"alert-add", "--tenant", tenant, "--event-type", "login", "--threshold", "1"},
+      {"ingest", examples + "schema.json", examples + "events.json", "--tenant", tenant},
+  };
+  for (const auto& command : commands) {
+    std::vector<std::string> args = {"--state", path_};
+    args.insert(args.end(), command.begin(), command.end());
+    const auto previous = quencore_contracts::detail::set_entropy_source(
+        [](void*, std::size_t, unsigned) -> ssize_t { return errno = ENOSYS, -1; });
+    const auto result = run(args);
+    quencore_contracts::detail::set_entropy_source(previous);
+    EXPECT_EQ(result, std::unexpected("cannot obtain random bytes: " + std::string(std::strerror(ENOSYS))))
+        << command[0];
+    EXPECT_EQ(get(path_), old_text) << command[0];
+    EXPECT_EQ(entries(), std::vector<std::string>{"state.json"}) << command[0];
+  }
 }
 
 TEST_F(StateFile, TemporaryIsPrivateUntilRenamedAndWritesAreRetried) {

@@ -1,6 +1,8 @@
 #include "quenvistrel_aggregate/event_log.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -112,9 +114,15 @@ void EventLog::append_encoded(std::string_view text, std::int64_t occurred_secon
 }
 
 VistrelEvent EventLog::operator[](std::size_t i) const {
-  // Every text in the log was written by the encoder or recognised as its output.
   auto event = json::decode_stored_event(text(i));
-  return event ? std::move(*event) : VistrelEvent{};
+  // Every text in the log was written by the encoder or recognised as its output. One that
+  // does not decode means the two disagree: that must stop the process (and every fuzz
+  // target) rather than pass as an empty record.
+  if (!event) {
+    std::fprintf(stderr, "stored event %zu does not decode: %s\n", i, event.error().c_str());
+    std::abort();
+  }
+  return std::move(*event);
 }
 
 std::size_t EventLog::erase_occurred_before(std::int64_t cutoff) {
@@ -140,7 +148,9 @@ std::size_t EventLog::erase_occurred_before(std::int64_t cutoff) {
 bool operator==(const EventLog& a, const EventLog& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a.text(i) != b.text(i)) return false;
+    // The seconds too: a recogniser that read the text right but its time wrong would
+    // otherwise pass, and retention goes by them alone.
+    if (a.text(i) != b.text(i) || a.occurred_seconds(i) != b.occurred_seconds(i)) return false;
   }
   return true;
 }

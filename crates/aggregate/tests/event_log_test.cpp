@@ -53,6 +53,18 @@ TEST(EventLog, KeepsEventsAsTheirTextAndDecodesThem) {
   EXPECT_EQ(log, (EventLog{a, b}));
   EXPECT_NE(log, (EventLog{b, a}));
   EXPECT_NE(log, (EventLog{a}));
+  // Equal texts with other seconds are other events: retention goes by the seconds.
+  EventLog skewed;
+  skewed.append_encoded(log.text(0), log.occurred_seconds(0) + 1, false);
+  skewed.append_encoded(log.text(1), log.occurred_seconds(1), false);
+  EXPECT_NE(log, skewed);
+}
+
+TEST(EventLogDeathTest, AnEventThatDoesNotDecodeEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EventLog log;
+  log.append_encoded("{\"broken\": true}", 0, false);
+  EXPECT_DEATH((void)log[0], "stored event 0 does not decode");
 }
 
 TEST(EventLog, NewEventsFormOneRunUntilRetentionSplitsIt) {

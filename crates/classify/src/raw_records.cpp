@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "quencore_contracts/echo.hpp"
 #include "quenvistrel_contracts/json/codec.hpp"
 #include "quenvistrel_contracts/json/detail/codec.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
@@ -82,7 +83,10 @@ template <class T>
 std::expected<T, std::string> read_fixture(const std::string& path, T value = T{},
                                            std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK) {
   auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value), chunk_bytes);
-  if (!read) return std::unexpected(path + ": " + read.error());
+  // The path is the user's own, so it is never cut, but its control characters are escaped
+  // like any other echoed input: a name holding a line feed or an escape sequence must not
+  // split the message or drive the terminal.
+  if (!read) return std::unexpected(quencore_contracts::escape_controls(path) + ": " + read.error());
   return read;
 }
 

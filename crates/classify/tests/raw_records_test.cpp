@@ -221,6 +221,10 @@ TEST_F(Fixtures, SchemaErrors) {
 TEST_F(Fixtures, FilesThatCannotBeRead) {
   EXPECT_EQ(read_raw_events(dir_ + "/absent.json").error(), dir_ + "/absent.json: No such file or directory");
   EXPECT_EQ(read_source_schema(dir_).error(), dir_ + ": Is a directory");
+  // A hostile name neither splits the message nor reaches the terminal raw, and is never cut.
+  const std::string long_tail(100, 'x');
+  EXPECT_EQ(read_raw_events(dir_ + "/a\nb\x1b[2J" + long_tail).error(),
+            dir_ + "/a\\nb\\u001b[2J" + long_tail + ": No such file or directory");
 }
 
 TEST(Examples, ShippedFixturesRead) {

@@ -27,6 +27,7 @@ struct Pool {
   std::array<std::byte, kPoolBytes> bytes{};
   std::size_t next = kPoolBytes;  // index of the first unused byte; kPoolBytes = empty
   detail::EntropySource source = &system_getrandom;
+  std::optional<std::string> failure;  // the first failed refill's text, kept for good
 
   // Fills the whole block, retrying interrupted calls and short reads.
   std::expected<void, std::string> refill() {
@@ -52,6 +53,22 @@ Pool& pool() {
 }
 
 }  // namespace
+
+std::optional<std::string> entropy_failure() {
+  Pool& p = pool();
+  std::lock_guard lock(p.mutex);
+  return p.failure;
+}
+
+namespace detail {
+
+void note_entropy_failure(const std::string& text) {
+  Pool& p = pool();
+  std::lock_guard lock(p.mutex);
+  if (!p.failure) p.failure = "cannot obtain random bytes: " + text;
+}
+
+}  // namespace detail
 
 std::expected<void, std::string> random_bytes(std::span<std::byte> out) {
   Pool& p = pool();
@@ -80,6 +97,7 @@ EntropySource set_entropy_source(EntropySource source) {
   p.source = source != nullptr ? source : &system_getrandom;
   std::memset(p.bytes.data(), 0, kPoolBytes);
   p.next = kPoolBytes;
+  p.failure.reset();
   return previous;
 }
 

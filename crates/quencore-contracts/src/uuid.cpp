@@ -1,14 +1,13 @@
 #include "quencore_contracts/uuid.hpp"
 
-#include <cstdio>
 #include <optional>
-#include <cstdlib>
 #include <span>
 
 #include "quencore_contracts/echo.hpp"
 #include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/random.hpp"
 #include "quencore_contracts/utf8.hpp"
+#include "random_pool.hpp"
 
 namespace quencore_contracts {
 
@@ -153,13 +152,11 @@ std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
 
 Uuid Uuid::generate_v4() {
   Uuid uuid;
-  auto got = random_bytes(std::as_writable_bytes(std::span(uuid.bytes)));
-  if (!got) {
-    // No fallback: an identifier made without system entropy could collide or be guessed.
-    std::fflush(stdout);
-    std::fprintf(stderr, "error: cannot obtain random bytes: %s\n", got.error().c_str());
-    std::fflush(stderr);
-    std::exit(1);
+  if (auto got = random_bytes(std::as_writable_bytes(std::span(uuid.bytes))); !got) {
+    // No fallback: an identifier made without system entropy could collide or be guessed. The
+    // failure is kept for whatever would store this one (entropy_failure).
+    detail::note_entropy_failure(got.error());
+    uuid = Uuid{};
   }
   uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0F) | 0x40);  // version 4
   uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant

@@ -3,7 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__) && !defined(QUEN_PORTABLE_KERNELS)
 #include <emmintrin.h>
+#define QUEN_PLAIN_SSE2 1
+#endif
 
 #include "json_syntax.hpp"
 #include "quencore_contracts/utf8.hpp"
@@ -30,8 +33,9 @@ constexpr auto kEscapes = [] {
   return table;
 }();
 
-// The bytes among sixteen that end a plain run: a quotation mark, a backslash, and by a
-// signed comparison those below 0x20 and those from 0x80 on.
+// The bytes among sixteen that end a plain run, one bit each: a quotation mark, a backslash,
+// and by a signed comparison those below 0x20 and those from 0x80 on.
+#ifdef QUEN_PLAIN_SSE2
 unsigned special_bytes(const char* p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i special =
@@ -39,6 +43,17 @@ unsigned special_bytes(const char* p) {
                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
   return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
+#else
+// Every other target: the same mask, a byte at a time.
+unsigned special_bytes(const char* p) {
+  unsigned mask = 0;
+  for (unsigned i = 0; i < 16; ++i) {
+    const auto b = static_cast<signed char>(p[i]);
+    if (b == '"' || b == '\\' || b < 0x20) mask |= 1U << i;
+  }
+  return mask;
+}
+#endif
 
 }  // namespace
 

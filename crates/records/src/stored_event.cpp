@@ -142,7 +142,8 @@ bool same_bytes(const char* a, const char* b) {
 
 class Scanner {
  public:
-  Scanner(std::string_view text, std::size_t at) : p_(text.data() + at), end_(text.data() + text.size()) {}
+  Scanner(std::string_view text, std::size_t at, RecognizedDay& day)
+      : p_(text.data() + at), end_(text.data() + text.size()), day_(day) {}
 
   [[nodiscard]] std::size_t left() const { return static_cast<std::size_t>(end_ - p_); }
   [[nodiscard]] const char* here() const { return p_; }
@@ -203,8 +204,12 @@ class Scanner {
            literal("critical\"");
   }
 
-  // A string's content as append_json_string writes it, and its closing quote. `escaped`
-  // tells whether it held an escape.
+  // A string's content as append_json_string writes it, and its closing quote.
+  bool string() {
+    bool escaped = false;
+    return string(escaped);
+  }
+  // The same, telling whether it held an escape.
   bool string(bool& escaped) {
     // Eight plain ASCII bytes at a time; anything else is looked at byte by byte.
     constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
@@ -251,13 +256,12 @@ class Scanner {
     const unsigned minute = two(14);
     const unsigned second = two(17);
     if (hour > 23 || minute > 59 || second > 59) return false;
-    // Events of one file mostly share a few dates: the last one's day number is kept.
-    if (std::memcmp(t, last_date_, 10) != 0) {
+    if (std::memcmp(t, day_.date, 10) != 0) {
       const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
                                              std::chrono::day{day}};
       if (!date.ok()) return false;
-      last_days_ = std::chrono::sys_days{date}.time_since_epoch().count();
-      std::memcpy(last_date_, t, 10);
+      day_.days = std::chrono::sys_days{date}.time_since_epoch().count();
+      std::memcpy(day_.date, t, 10);
     }
     p_ += kShape.size();
     if (*p_ == '.') {
@@ -268,7 +272,7 @@ class Scanner {
       if (n == 0 || n > 9 || p_[-1] == '0') return false;  // the writer drops trailing zeros
     }
     if (!literal("Z\"")) return false;
-    seconds = last_days_ * std::int64_t{86400} +
+    seconds = day_.days * std::int64_t{86400} +
               static_cast<std::int64_t>(hour * 3600 + minute * 60 + second);
     return true;
   }
@@ -309,15 +313,14 @@ class Scanner {
 
   const char* p_;
   const char* end_;
-  char last_date_[10] = {};  // never a valid date until one was read
-  std::int64_t last_days_ = 0;
+  RecognizedDay& day_;
 };
 
 }  // namespace
 
-std::size_t recognize_stored_event(std::string_view text, std::size_t start, std::int64_t& occurred_seconds) {
-  Scanner s(text, start);
-  bool escaped = false;
+std::size_t recognize_stored_event(std::string_view text, std::size_t start, std::int64_t& occurred_seconds,
+                                   RecognizedDay& day) {
+  Scanner s(text, start, day);
   std::int64_t received = 0;
   using namespace layout;
   const bool head = s.literal(kContractVersion) && s.small_unsigned() &&        //
@@ -325,11 +328,11 @@ std::size_t recognize_stored_event(std::string_view text, std::size_t start, std
                     s.literal(kTenantId) && s.uuid() &&                         //
                     s.literal(kWorkspaceId) && s.uuid() &&                      //
                     s.literal(kProductId) && s.slug() &&                        //
-                    s.literal(kEventType) && s.string(escaped) &&               //
+                    s.literal(kEventType) && s.string() &&               //
                     s.literal(kSeverity) && s.severity() &&                     //
-                    s.literal(kStatus) && s.string(escaped) &&                  //
-                    s.literal(kSubjectKind) && s.string(escaped) &&             //
-                    s.literal(kSubjectId) && s.string(escaped) &&               //
+                    s.literal(kStatus) && s.string() &&                  //
+                    s.literal(kSubjectKind) && s.string() &&             //
+                    s.literal(kSubjectId) && s.string() &&               //
                     s.literal(kOccurredAt) && s.timestamp(occurred_seconds) &&  //
                     s.literal(kReceivedAt) && s.timestamp(received) &&          //
                     s.literal(kSafeMetadata);
@@ -348,7 +351,7 @@ std::size_t recognize_stored_event(std::string_view text, std::size_t start, std
       if (!first && !(previous < name)) return npos;
       previous = name;
       first = false;
-      if (!s.literal(kEntryValue) || !s.string(escaped)) return npos;
+      if (!s.literal(kEntryValue) || !s.string()) return npos;
     } while (!s.literal(kMapEnd));
   }
   if (!s.literal(kClose)) return npos;

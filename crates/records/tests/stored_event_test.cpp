@@ -40,7 +40,8 @@ std::string written(const VistrelEvent& e) {
 // The end of the recognised event, or npos.
 std::size_t recognize(std::string_view text, std::int64_t* occurred = nullptr) {
   std::int64_t seconds = 0;
-  const std::size_t end = recognize_stored_event(text, 0, seconds);
+  RecognizedDay day;
+  const std::size_t end = recognize_stored_event(text, 0, seconds, day);
   if (occurred != nullptr) *occurred = seconds;
   return end;
 }
@@ -88,7 +89,8 @@ TEST(StoredEvent, RecognisesWhatTheWriterWritesWithItsOccurredAt) {
   // Inside a larger text, from an offset.
   const std::string framed = "xx" + text + ",\n      ";
   std::int64_t seconds = 0;
-  EXPECT_EQ(recognize_stored_event(framed, 2, seconds), 2 + text.size());
+  RecognizedDay day;
+  EXPECT_EQ(recognize_stored_event(framed, 2, seconds, day), 2 + text.size());
 }
 
 TEST(StoredEvent, LeavesEveryOtherSpellingToTheReader) {

@@ -60,7 +60,8 @@ class EventLog {
 
   [[nodiscard]] std::string_view text(std::size_t i) const { return {entries_[i].data, entries_[i].size()}; }
   [[nodiscard]] std::int64_t occurred_seconds(std::size_t i) const { return entries_[i].occurred; }
-  // The typed event, decoded from its text.
+  // The typed event, decoded from its text. A text that does not decode is a fault of the
+  // tool's own and ends the process.
   [[nodiscard]] VistrelEvent operator[](std::size_t i) const;
 
   // Calls `run(text)` for each longest run of events that lie one after another in memory,
@@ -81,7 +82,7 @@ class EventLog {
   // Removes the events that occurred strictly before `cutoff` (Unix seconds); returns how many.
   std::size_t erase_occurred_before(std::int64_t cutoff);
 
-  // The same events in the same order.
+  // The same events in the same order: their texts and their occurred_at seconds.
   friend bool operator==(const EventLog& a, const EventLog& b);
 
  private:

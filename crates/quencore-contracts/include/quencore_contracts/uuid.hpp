@@ -18,9 +18,10 @@ struct Uuid {
   // either case. The error is the parser's reason text, e.g. "invalid length: found 3".
   [[nodiscard]] static std::expected<Uuid, std::string> parse(std::string_view text);
 
-  // A fresh random version-4 UUID from the operating system's entropy. Stops the process
-  // with "error: ..." and status 1 when the system cannot supply random bytes, so that no
-  // identifier is ever fixed or predictable.
+  // A fresh random version-4 UUID from the operating system's entropy. When the system cannot
+  // supply random bytes it gives a fixed one and keeps the failure (entropy_failure in
+  // random.hpp), so that whatever would store it fails instead: no stored identifier is ever
+  // fixed or predictable.
   [[nodiscard]] static Uuid generate_v4();
 
   // Appends the 36-character lower-case hyphenated text.

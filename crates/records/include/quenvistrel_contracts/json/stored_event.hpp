@@ -26,12 +26,19 @@ void encode_stored_event(std::string& out, const VistrelEvent& event);
 // The typed event of an encoded one (any JSON text of a VistrelEvent is read).
 [[nodiscard]] std::expected<VistrelEvent, std::string> decode_stored_event(std::string_view text);
 
+// What recognising one event leaves for the next of the same file: the events of a file
+// mostly share a few dates, so the day number of the last date read is kept.
+struct RecognizedDay {
+  char date[10] = {};  // never a valid date until one was read
+  std::int64_t days = 0;
+};
+
 // The end (one past its "}") of the event whose "{" is at text[start] when its bytes are
 // exactly what encode_stored_event writes for some event, so that the JSON reader reads it
 // and writing the result again gives the same bytes; npos for anything else, which a caller
 // then hands to the JSON reader. On success `occurred_seconds` holds the event's occurred_at
-// in Unix seconds.
+// in Unix seconds. `day` is one per file (or any text), used by every event of it.
 [[nodiscard]] std::size_t recognize_stored_event(std::string_view text, std::size_t start,
-                                                 std::int64_t& occurred_seconds);
+                                                 std::int64_t& occurred_seconds, RecognizedDay& day);
 
 }  // namespace quenvistrel_contracts::json
