@@ -23,12 +23,12 @@ constexpr std::size_t alternative_of() {
 }
 
 template <class C, void (*Arguments)(CLI::App&, C&), HandlerResult (*Handle)(RunContext&, const C&)>
-constexpr CommandEntry entry(std::string_view name, Saves saves, std::string_view about) {
+constexpr CommandEntry entry(std::string_view name, Access access, std::string_view about) {
   return CommandEntry{
       .alternative = alternative_of<C>(),
       .name = name,
       .about = about,
-      .saves = saves,
+      .access = access,
       .arguments = [](CLI::App& sub, CliCommand& command) { Arguments(sub, command.emplace<C>()); },
       .handle = [](RunContext& ctx, const CliCommand& command) { return Handle(ctx, std::get<C>(command)); },
   };
@@ -67,22 +67,22 @@ void no_arguments(CLI::App&, C&) {}
 
 constexpr std::array kCommands{
     entry<ValidateCommand, validate_arguments, validate_handler>(
-        "validate", Saves::Nothing,
+        "validate", Access::Reads,
         "Validate raw events in a fixture file against a source schema — reports per-event accept/reject without "
         "persisting anything"),
     entry<IngestCommand, ingest_arguments, ingest_handler>(
-        "ingest", Saves::InHandler, "Ingest raw events through the classification gate into the store"),
-    entry<RollupsCommand, rollups_arguments, rollups_handler>("rollups", Saves::Nothing,
+        "ingest", Access::Changes, "Ingest raw events through the classification gate into the store"),
+    entry<RollupsCommand, rollups_arguments, rollups_handler>("rollups", Access::Reads,
                                                                "Show tenant-scoped rollups"),
     entry<RiskCommand, risk_arguments, risk_handler>(
-        "risk", Saves::BeforeReport, "Derive risk indicators (threshold on high-severity bucket counts)"),
-    entry<AlertAddCommand, alert_add_arguments, alert_add_handler>("alert-add", Saves::BeforeReport,
+        "risk", Access::Changes, "Derive risk indicators (threshold on high-severity bucket counts)"),
+    entry<AlertAddCommand, alert_add_arguments, alert_add_handler>("alert-add", Access::Changes,
                                                                     "Add an alert rule"),
-    entry<AlertEvalCommand, no_arguments<AlertEvalCommand>, alert_eval_handler>("alert-eval", Saves::BeforeReport,
+    entry<AlertEvalCommand, no_arguments<AlertEvalCommand>, alert_eval_handler>("alert-eval", Access::Changes,
                                                                                  "Evaluate all alert rules"),
     entry<RetentionCommand, retention_arguments, retention_handler>(
-        "retention", Saves::BeforeReport, "Apply retention: delete raw events older than N days; rollups stay"),
-    entry<SummaryCommand, no_arguments<SummaryCommand>, summary_handler>("summary", Saves::Nothing,
+        "retention", Access::Changes, "Apply retention: delete raw events older than N days; rollups stay"),
+    entry<SummaryCommand, no_arguments<SummaryCommand>, summary_handler>("summary", Access::Reads,
                                                                          "Summarise the store"),
 };
 

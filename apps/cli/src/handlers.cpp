@@ -1,5 +1,5 @@
-// The eight command handlers: each reads its inputs, calls the engine and builds its report;
-// the run saves what changed and prints the report (run.cpp).
+// The eight command handlers: each reads its inputs, asks the store for what it needs, calls
+// the engine and builds its report; the run commits what changed and prints the report.
 #include "handlers.hpp"
 
 #include <cstdio>
@@ -14,7 +14,7 @@
 #include "quenvistrel_classify/gate.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
-#include "state_file.hpp"
+#include "store.hpp"
 
 namespace quenvistrel_cli {
 
@@ -73,16 +73,12 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
 
   // One workspace per run, so two runs over the same events never share rollups.
   const auto workspace = WorkspaceId::generate();
-  auto& store = ctx.state.store;
-  // The save starts now with the events already stored and takes the accepted ones in batches
-  // as they come, so neither the fixture nor the new events are held whole; from here on the
-  // store's list holds only events not yet written. A fixture that turns out broken abandons
-  // the save, and whatever failed in the save is reported only once the fixture has been read
-  // and its rejections printed, as if it had been saved after the loop.
-  StateSave save(ctx.state_path, ctx.state);
-  store.events.clear();
-  quenvistrel_aggregate::IngestRun run(store);
-  constexpr std::size_t kBatch = 1024;
+  auto work = ctx.store.begin(WorkingSet::IngestInto);
+  if (!work) return std::unexpected(std::move(work.error()));
+  // Accepted events flow from the gate through the rollup counting into the store, which
+  // keeps them as they come: neither the fixture nor the new events are held whole. A fixture
+  // that turns out broken is reported before anything is committed.
+  quenvistrel_aggregate::IngestRun run(work->state.store.rollups, ctx.store.event_sink());
 
   std::uint64_t accepted = 0;
   std::uint64_t rejected = 0;
@@ -99,36 +95,31 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
     }
     run.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
     ++accepted;
-    if (store.events.size() == kBatch) {
-      save.add_events(store.events);
-      store.events.clear();
-    }
   });
   if (!read) return std::unexpected(std::move(read.error()));
-  save.add_events(store.events);
-  store.events.clear();
   std::fwrite(rejections.data(), 1, rejections.size(), stderr);
-
-  if (auto saved = save.finish(ctx.state); !saved) return std::unexpected(std::move(saved.error()));
   return Report{boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
                 fmt::format("ingested {}, rejected {}", accepted, rejected)};
 }
 
 HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
-  const auto rollups = ctx.state.store.rollups_for(cmd.tenant);
+  const auto rollups = ctx.store.tenant_rollups(cmd.tenant);
+  if (!rollups) return std::unexpected(std::move(rollups.error()));
   std::string text;
   boost::json::array array;
-  array.reserve(rollups.size());
-  for (std::size_t i = 0; i < rollups.size(); ++i) {
+  array.reserve(rollups->size());
+  for (std::size_t i = 0; i < rollups->size(); ++i) {
     if (i > 0) text += '\n';
-    text += format_rollup_line(*rollups[i]);
-    array.emplace_back(rollup_report_object(*rollups[i]));
+    text += format_rollup_line((*rollups)[i]);
+    array.emplace_back(rollup_report_object((*rollups)[i]));
   }
   return Report{std::move(array), std::move(text)};
 }
 
 HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
-  auto& store = ctx.state.store;
+  auto work = ctx.store.begin(WorkingSet::RiskInputs, cmd.threshold);
+  if (!work) return std::unexpected(std::move(work.error()));
+  auto& store = work->state.store;
   store.derive_risk_indicators(cmd.threshold, ctx.now);
 
   std::string text = fmt::format("{} risk indicators\n", store.indicators.size());
@@ -143,6 +134,8 @@ HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
 }
 
 HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
+  auto work = ctx.store.begin(WorkingSet::Nothing);
+  if (!work) return std::unexpected(std::move(work.error()));
   AlertRule rule;
   rule.rule_id = AlertRuleId::generate();
   rule.tenant_id = cmd.tenant;
@@ -154,33 +147,36 @@ HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd) {
   rule.severity = Severity::High;
   rule.cooldown_buckets = cmd.cooldown;
   const std::string rule_id = rule.rule_id.to_string();
-  ctx.state.rules.push_back(std::move(rule));
+  work->state.rules.push_back(std::move(rule));
   return Report{boost::json::object{{"rule", rule_id}}, fmt::format("alert rule {} added", rule_id)};
 }
 
 HandlerResult alert_eval_handler(RunContext& ctx, const AlertEvalCommand&) {
-  const std::uint64_t fired = quenvistrel_alerts::evaluate(ctx.state.rules, ctx.state.store, ctx.state.alerts, ctx.now);
-  const std::uint64_t total = ctx.state.alerts.size();
+  auto work = ctx.store.begin(WorkingSet::AlertInputs);
+  if (!work) return std::unexpected(std::move(work.error()));
+  CliState& state = work->state;
+  const std::uint64_t fired = quenvistrel_alerts::evaluate(state.rules, state.store, state.alerts, ctx.now);
+  const std::uint64_t total = work->before.alerts + fired;
   return Report{boost::json::object{{"fired", fired}, {"total", total}},
                 fmt::format("{} alert(s) fired this pass ({} total)", fired, total)};
 }
 
 HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd) {
-  auto& store = ctx.state.store;
-  const std::uint64_t deleted =
-      store.apply_retention(VistrelStore::retention_window_seconds(cmd.days), ctx.now);
-  const std::uint64_t kept = store.rollups.size();
-  return Report{boost::json::object{{"raw_events_deleted", deleted}, {"rollups_kept", kept}},
-                fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", deleted, cmd.days, kept)};
+  auto work = ctx.store.begin(WorkingSet::Nothing);
+  if (!work) return std::unexpected(std::move(work.error()));
+  const auto deleted = ctx.store.delete_events_before(
+      VistrelStore::retention_cutoff(VistrelStore::retention_window_seconds(cmd.days), ctx.now));
+  if (!deleted) return std::unexpected(std::move(deleted.error()));
+  // Retention removes events only.
+  const std::uint64_t kept = work->before.rollups;
+  return Report{boost::json::object{{"raw_events_deleted", *deleted}, {"rollups_kept", kept}},
+                fmt::format("deleted {} raw event(s) older than {}d; {} rollup(s) retained", *deleted, cmd.days, kept)};
 }
 
 HandlerResult summary_handler(RunContext& ctx, const SummaryCommand&) {
-  const auto& state = ctx.state;
-  const std::uint64_t e = state.store.events.size();
-  const std::uint64_t r = state.store.rollups.size();
-  const std::uint64_t i = state.store.indicators.size();
-  const std::uint64_t u = state.rules.size();
-  const std::uint64_t a = state.alerts.size();
+  const auto counts = ctx.store.counts();
+  if (!counts) return std::unexpected(std::move(counts.error()));
+  const auto& [e, r, i, u, a] = *counts;
   return Report{
       boost::json::object{{"alerts", a}, {"events", e}, {"indicators", i}, {"rollups", r}, {"rules", u}},
       fmt::format("events {} \u00b7 rollups {} \u00b7 risk indicators {} \u00b7 rules {} \u00b7 alerts {}", e, r, i, u, a)};

@@ -10,12 +10,13 @@
 
 namespace quenvistrel_cli {
 
-struct CliState;  // state_file.hpp; the grammar, which sees this header, needs none of the file's
+class Store;  // store.hpp; the grammar, which sees this header, needs none of it
 
-// What every handler receives from the run sequence.
+// What every handler receives from the run sequence: the store, opened and loaded (a
+// changing command begins its work on it, and the run commits it after the handler), the
+// run's one instant, and the --json flag.
 struct RunContext {
-  CliState& state;
-  const std::string& state_path;
+  Store& store;
   const quencore_contracts::Timestamp& now;
   bool json;
 };
@@ -29,7 +30,7 @@ struct Report {
 };
 
 // The report, or an error text that the entry prints as "error: {text}". A handler changes the
-// state and builds its report; the run saves the state before printing it (commands.hpp).
+// store and builds its report; the run commits the store's changes before printing it.
 using HandlerResult = std::expected<Report, std::string>;
 
 HandlerResult validate_handler(RunContext& ctx, const ValidateCommand& cmd);

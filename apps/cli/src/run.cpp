@@ -5,9 +5,10 @@
 
 #include "cli.hpp"
 #include "commands.hpp"
+#include "quencore_contracts/random.hpp"
 #include "quencore_contracts/time.hpp"
 #include "report.hpp"
-#include "state_file.hpp"
+#include "store.hpp"
 
 namespace quenvistrel_cli {
 
@@ -23,29 +24,24 @@ std::expected<int, std::string> run(std::span<const std::string> args) {
     return early.status;
   }
 
-  // Commands that change the state hold the folder lock from before the load to after the
-  // save; read-only commands never wait, since a save replaces the file atomically.
+  // A changing command holds the store's lock from before the load until after its commit;
+  // reading commands never wait.
   const CommandEntry& command = command_entry(cli->command);
-  FolderLock lock;
-  if (command.changes_state()) {
-    auto locked = lock_state_folder(cli->state);
-    if (!locked) return std::unexpected(std::move(locked.error()));
-    lock = std::move(*locked);
-  }
+  auto store = open_store(cli->state, command.changes());
+  if (!store) return std::unexpected(std::move(store.error()));
 
   // Taken before loading so that every record the run creates or touches carries one instant.
   const auto now = quencore_contracts::Timestamp::now();
-  auto state = load_state(cli->state);
-  if (!state) {
-    return std::unexpected(std::move(state.error()));
-  }
+  if (auto loaded = (*store)->load(); !loaded) return std::unexpected(std::move(loaded.error()));
 
-  RunContext ctx{*state, cli->state, now, cli->json};
+  RunContext ctx{**store, now, cli->json};
   auto report = command.handle(ctx, cli->command);
   if (!report) return std::unexpected(std::move(report.error()));
-  // Saved before any output, so what the command changed persists whatever happens to its report.
-  if (command.saves == Saves::BeforeReport) {
-    if (auto saved = save_state(cli->state, *state); !saved) return std::unexpected(std::move(saved.error()));
+  // Committed before any output, so what the command changed persists whatever happens to its
+  // report. Identifiers drawn without the system's entropy are never stored.
+  if (command.changes()) {
+    if (auto failure = quencore_contracts::entropy_failure()) return std::unexpected(std::move(*failure));
+    if (auto committed = (*store)->commit(); !committed) return std::unexpected(std::move(committed.error()));
   }
   if (auto printed = emit_report(cli->json, report->json, report->text); !printed) {
     return std::unexpected(std::move(printed.error()));

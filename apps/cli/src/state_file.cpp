@@ -10,7 +10,6 @@
 
 #include <fmt/format.h>
 
-#include "quencore_contracts/random.hpp"
 #include "quencore_error/system_error.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_aggregate/store_json.hpp"
@@ -157,8 +156,6 @@ struct StateSave::Impl {
     if (source != nullptr && (source->damaged() || !source->unchanged())) {
       replacement->fail("the state file was changed by another program while in use");
     }
-    // Identifiers drawn without the system's entropy are never stored.
-    if (auto failure = quencore_contracts::entropy_failure()) replacement->fail(std::move(*failure));
     return replacement->commit();
   }
 

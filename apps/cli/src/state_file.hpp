@@ -9,19 +9,10 @@
 #include <vector>
 
 #include "file_safety.hpp"
-#include "quenvistrel_aggregate/store.hpp"
-#include "quenvistrel_contracts/records.hpp"
+#include "store.hpp"
 
+// The state file: one pretty JSON document holding the whole CliState.
 namespace quenvistrel_cli {
-
-// Everything the tool remembers between runs.
-struct CliState {
-  quenvistrel_aggregate::VistrelStore store;
-  std::vector<quenvistrel_contracts::AlertRule> rules;
-  std::vector<quenvistrel_contracts::AlertEvent> alerts;
-
-  friend bool operator==(const CliState&, const CliState&) = default;
-};
 
 // A path that does not exist gives the empty state; any other failure is an error text.
 [[nodiscard]] std::expected<CliState, std::string> load_state(const std::string& path);

@@ -63,9 +63,18 @@ bool pair_less(const PairKey& a, const PairKey& b) {
 
 }  // namespace
 
-IngestRun::IngestRun(VistrelStore& store) : store_(store) {
+IngestRun::IngestRun(VistrelStore& store)
+    : own_events_(std::in_place, store.events), rollups_(store.rollups), events_(*own_events_) {
+  index_rollups();
+}
+
+IngestRun::IngestRun(std::vector<VistrelRollup>& rollups, EventSink& events) : rollups_(rollups), events_(events) {
+  index_rollups();
+}
+
+void IngestRun::index_rollups() {
   static_assert(sizeof(Known) == 64, "a rollup's key and count fill one cache line");
-  const auto& rollups = store_.rollups;
+  const auto& rollups = rollups_;
   known_.reserve(rollups.size());
   for (const VistrelRollup& r : rollups) {
     const Known& key = known_.emplace_back(Known{r.tenant_id.uuid(), r.workspace_id.uuid(),
@@ -109,7 +118,7 @@ void IngestRun::index_last(std::uint64_t hash) {
 }
 
 void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
-  auto& rollups = store_.rollups;
+  auto& rollups = rollups_;
   const std::int64_t start = quenvistrel_contracts::bucket_start(bucket, event.occurred_at);
   // A text seen for the first time is numbered at once: its key is new either way.
   const Known key{event.tenant_id.uuid(),
@@ -142,7 +151,7 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
     known_.push_back(key);
     index_last(h);
   }
-  store_.events.push_back(event);
+  events_.add(event);
 }
 
 void VistrelStore::ingest(VistrelEvent event, TimeBucket bucket) { IngestRun(*this).ingest(std::move(event), bucket); }
@@ -229,13 +238,17 @@ std::int64_t VistrelStore::retention_window_seconds(std::int64_t days) {
   return window;
 }
 
-std::uint64_t VistrelStore::apply_retention(std::int64_t window_seconds, const Timestamp& now) {
+std::int64_t VistrelStore::retention_cutoff(std::int64_t window_seconds, const Timestamp& now) {
   std::int64_t cutoff = 0;
   if (__builtin_sub_overflow(now.unix_seconds(), window_seconds, &cutoff)) {
     // Past the range's end: a far-back cutoff keeps everything, a far-ahead one keeps nothing.
     cutoff = window_seconds > 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
   }
-  return static_cast<std::uint64_t>(events.erase_occurred_before(cutoff));
+  return cutoff;
+}
+
+std::uint64_t VistrelStore::apply_retention(std::int64_t window_seconds, const Timestamp& now) {
+  return static_cast<std::uint64_t>(events.erase_occurred_before(retention_cutoff(window_seconds, now)));
 }
 
 }  // namespace quenvistrel_aggregate

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "quencore_contracts/text_numbers.hpp"
@@ -14,6 +15,17 @@ using quenvistrel_contracts::RiskIndicator;
 using quenvistrel_contracts::TimeBucket;
 using quenvistrel_contracts::VistrelEvent;
 using quenvistrel_contracts::VistrelRollup;
+
+// Where an ingest puts the events it counted: a store's own list, or the writer of a store
+// that keeps its events elsewhere. Called once per event, in order.
+class EventSink {
+ public:
+  EventSink() = default;
+  EventSink(const EventSink&) = delete;
+  EventSink& operator=(const EventSink&) = delete;
+  virtual ~EventSink() = default;
+  virtual void add(const VistrelEvent& event) = 0;
+};
 
 // The analytics store: events in ingest order, rollups in creation order, indicators in the
 // order derivation left them. Lists are never sorted; lookups give first-match results.
@@ -30,9 +42,12 @@ class VistrelStore {
   [[nodiscard]] std::vector<const VistrelRollup*> rollups_for(const quenvistrel_contracts::TenantId& tenant) const;
   void derive_risk_indicators(std::uint64_t threshold, const quenvistrel_contracts::Timestamp& now);
   // Removes events whose occurred_at lies strictly before now minus the window; returns how many.
-  // A window or cutoff beyond the signed 64-bit range saturates at its end: a huge positive
-  // window removes nothing, a huge negative one removes every event.
   std::uint64_t apply_retention(std::int64_t window_seconds, const quenvistrel_contracts::Timestamp& now);
+  // The Unix second before which apply_retention removes events: now minus the window, and
+  // where that leaves the signed 64-bit range, its end: a huge positive window removes
+  // nothing, a huge negative one removes every event.
+  [[nodiscard]] static std::int64_t retention_cutoff(std::int64_t window_seconds,
+                                                     const quenvistrel_contracts::Timestamp& now);
 
   // days × 86400, saturated to the signed 64-bit range instead of overflowing, so a day count
   // of any size can be handed to apply_retention.
@@ -41,13 +56,18 @@ class VistrelStore {
   friend bool operator==(const VistrelStore&, const VistrelStore&) = default;
 };
 
-// A run of ingests into one store, such as one ingest command's: VistrelStore::ingest for
-// each event, with the lookup of a rollup by its key kept for the whole run instead of built
-// per call. The index is made from the rollups when the run starts and follows the rollups
-// the run adds, so while a run lives nothing else may change the store's rollups.
+// A run of ingests, such as one ingest command's: VistrelStore::ingest for each event, with
+// the lookup of a rollup by its key kept for the whole run instead of built per call. Each
+// event is counted into `rollups` and then handed to `events`. The index is made from the
+// rollups when the run starts and follows the rollups the run adds, so while a run lives
+// nothing else may change them.
 class IngestRun {
  public:
+  // Into the store's own rollups and events.
   explicit IngestRun(VistrelStore& store);
+  IngestRun(std::vector<VistrelRollup>& rollups, EventSink& events);
+  IngestRun(const IngestRun&) = delete;
+  IngestRun& operator=(const IngestRun&) = delete;
   void ingest(VistrelEvent event, TimeBucket bucket);
 
  private:
@@ -73,12 +93,22 @@ class IngestRun {
     std::uint32_t tag = 0;  // the hash's upper half
     std::uint32_t position = kEmpty;
   };
+  void index_rollups();
   // The position of the first rollup with this key, or kEmpty.
   [[nodiscard]] std::uint32_t find(const Known& key, std::uint64_t hash) const;
   // Indexes known_.back() under `hash`.
   void index_last(std::uint64_t hash);
 
-  VistrelStore& store_;
+  // Appends to an EventLog, for a run into a store's own list.
+  struct LogSink final : EventSink {
+    explicit LogSink(EventLog& log) : log(log) {}
+    void add(const VistrelEvent& event) override { log.push_back(event); }
+    EventLog& log;
+  };
+
+  std::optional<LogSink> own_events_;  // set for a run into a store's own list
+  std::vector<VistrelRollup>& rollups_;
+  EventSink& events_;
   quencore_contracts::TextNumbers texts_;  // the product ids and event types of the keys
   std::vector<Known> known_;  // one per rollup, by position
   // Open addressing from a key to the position of the first rollup holding it, so a lookup
