@@ -1,5 +1,7 @@
 #include "file_store.hpp"
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <utility>
 
@@ -41,8 +43,12 @@ class FileStore final : public Store {
     auto state = load_state(path_);
     if (!state) return std::unexpected(std::move(state.error()));
     state_ = std::move(*state);
+    struct stat st {};
+    found_ = ::stat(path_.c_str(), &st) == 0;
     return {};
   }
+
+  bool found() const override { return found_; }
 
   std::expected<StoreCounts, std::string> counts() override {
     return StoreCounts{.events = state_.store.events.size(),
@@ -77,6 +83,21 @@ class FileStore final : public Store {
     return state_.store.events.erase_occurred_before(cutoff);
   }
 
+  std::expected<CliState, std::string> read_lists() override {
+    CliState lists;
+    lists.store.rollups = state_.store.rollups;
+    lists.store.indicators = state_.store.indicators;
+    lists.rules = state_.rules;
+    lists.alerts = state_.alerts;
+    return lists;
+  }
+
+  std::expected<void, std::string> read_events(quenvistrel_aggregate::EventSink& sink) override {
+    const EventLog& events = state_.store.events;
+    for (std::size_t i = 0; i < events.size(); ++i) sink.add(events[i]);
+    return {};
+  }
+
   std::expected<void, std::string> commit() override {
     if (!save_) return save_state(path_, state_);
     sink_->flush();
@@ -90,6 +111,7 @@ class FileStore final : public Store {
   std::string path_;
   FolderLock lock_;  // held until the store is closed
   CliState state_;
+  bool found_ = false;
   std::optional<StateSave> save_;  // an ingest's save under way
   std::optional<SaveSink> sink_;
 };

@@ -112,7 +112,8 @@ class DatabaseStore final : public Store {
   std::expected<void, std::string> load() override {
     auto exists = conn_.exec("SELECT to_regclass('quenvistrel.store') IS NOT NULL");
     if (!exists) return std::unexpected(std::move(exists.error()));
-    if (exists->bytes(0, 0) != "t") {
+    found_ = exists->bytes(0, 0) == "t";
+    if (!found_) {
       // An empty database is the empty state; the first changing run makes the tables.
       if (!changes_) return {};
       if (auto created = conn_.exec(schema_sql()); !created) return std::unexpected(std::move(created.error()));
@@ -144,6 +145,8 @@ class DatabaseStore final : public Store {
     }
     return {};
   }
+
+  bool found() const override { return found_; }
 
   std::expected<StoreCounts, std::string> counts() override { return counts_; }
 
@@ -279,6 +282,50 @@ class DatabaseStore final : public Store {
     return {};
   }
 
+  std::expected<CliState, std::string> read_lists() override {
+    CliState lists;
+    if (!found_) return lists;
+    if (auto s = select(pg::kRollups, "ORDER BY seq", {}, lists.store.rollups,
+                        [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    if (auto s = select(pg::kIndicators, "ORDER BY seq", {}, lists.store.indicators,
+                        [](pg::RowReader& r, RiskIndicator& v) { return r.indicator(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    if (auto s = select(pg::kRules, "ORDER BY seq", {}, lists.rules,
+                        [](pg::RowReader& r, AlertRule& v) { return r.rule(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    if (auto s = select(pg::kAlerts, "ORDER BY seq", {}, lists.alerts,
+                        [](pg::RowReader& r, AlertEvent& v) { return r.alert(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    return lists;
+  }
+
+  std::expected<void, std::string> read_events(quenvistrel_aggregate::EventSink& sink) override {
+    if (!found_) return {};
+    pg::CopyRows rows;
+    VistrelEvent event;
+    return conn_.copy_out(
+        fmt::format("COPY (SELECT {} FROM {} ORDER BY seq) TO STDOUT (FORMAT binary)", pg::kEvents.column_list(),
+                    pg::kEvents.qualified()),
+        [&](std::string_view chunk) {
+          return rows.feed(chunk, [&](std::span<const std::string_view> fields) -> std::expected<void, std::string> {
+            pg::RowReader reader(fields);
+            reader.event(event);
+            if (auto done = reader.done(pg::kEvents); !done) return done;
+            sink.add(event);
+            return {};
+          });
+        });
+  }
+
   [[nodiscard]] std::expected<void, std::string> start() {
     // A changing run sees every commit made before it got the lock (read committed); a reading
     // run sees one snapshot throughout and takes no lock.
@@ -374,6 +421,7 @@ class DatabaseStore final : public Store {
 
   PgConnection conn_;
   bool changes_;
+  bool found_ = false;
   StoreCounts counts_;
   std::int64_t next_event_seq_ = 0;
   CliState state_;  // the working set

@@ -67,6 +67,8 @@ class Store {
   // for every command.
   [[nodiscard]] virtual std::expected<void, std::string> load() = 0;
 
+  // Whether load() found a store there (a file, the database's tables), empty or not.
+  [[nodiscard]] virtual bool found() const = 0;
   [[nodiscard]] virtual std::expected<StoreCounts, std::string> counts() = 0;
   // The tenant's rollups of every bucket and workspace, in creation order.
   [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::VistrelRollup>, std::string> tenant_rollups(
@@ -80,6 +82,12 @@ class Store {
   // Removes the events that occurred strictly before `cutoff` (Unix seconds); how many.
   [[nodiscard]] virtual std::expected<std::uint64_t, std::string> delete_events_before(std::int64_t cutoff) = 0;
   [[nodiscard]] virtual std::expected<void, std::string> commit() = 0;
+
+  // For moving a whole store elsewhere: every list but the events, whole and in order, and
+  // then every event, in order, into `sink`. (Filling an empty store is begin(IngestInto),
+  // the lists put into the work's state, the events sent into event_sink(), and commit().)
+  [[nodiscard]] virtual std::expected<CliState, std::string> read_lists() = 0;
+  [[nodiscard]] virtual std::expected<void, std::string> read_events(quenvistrel_aggregate::EventSink& sink) = 0;
 };
 
 // The store that `location` (the --state value) names, opened for a command that changes it
