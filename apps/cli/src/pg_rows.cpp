@@ -19,9 +19,10 @@ using quencore_contracts::Uuid;
 // timestamptz counts microseconds from 2000-01-01T00:00:00Z.
 constexpr std::int64_t kPgEpochUnixSeconds = 946684800;
 constexpr std::int64_t kMicros = 1'000'000;
-// timestamptz's range, 4713 BC to 294276 AD, in Unix seconds.
-constexpr std::int64_t kMinPgSeconds = -210866803200;
-constexpr std::int64_t kMaxPgSeconds = 9224318016000;
+// A day before the year 0000 and a day after the year 9999, in Unix seconds: every stored
+// time lies between, and timestamptz holds both.
+constexpr std::int64_t kBeforeAnyTime = -62167219200 - 86400;
+constexpr std::int64_t kAfterAnyTime = 253402300800 + 86400;
 
 constexpr std::uint32_t kTextOid = 25;
 
@@ -323,7 +324,7 @@ std::string param_int8(std::int64_t v) {
 }
 
 std::string param_seconds(std::int64_t unix_seconds) {
-  const std::int64_t s = std::clamp(unix_seconds, kMinPgSeconds, kMaxPgSeconds);
+  const std::int64_t s = std::clamp(unix_seconds, kBeforeAnyTime, kAfterAnyTime);
   return param_int8((s - kPgEpochUnixSeconds) * kMicros);
 }
 

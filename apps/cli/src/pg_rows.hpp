@@ -76,7 +76,8 @@ class RowWriter {
 [[nodiscard]] std::string param_uuid(const quencore_contracts::Uuid& v);
 [[nodiscard]] std::string param_numeric(std::uint64_t v);
 [[nodiscard]] std::string param_int8(std::int64_t v);
-// The timestamptz of a whole Unix second, clamped to the type's range.
+// The timestamptz of a whole Unix second; one beyond the years 0000 to 9999 (and so beyond
+// every stored time) is moved nearer, to a day outside them.
 [[nodiscard]] std::string param_seconds(std::int64_t unix_seconds);
 
 // Reads the values of one row in binary form, in column order. A value that is NULL, of the

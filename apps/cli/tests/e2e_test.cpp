@@ -25,6 +25,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "pg_connection.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -60,7 +62,9 @@ struct ExpectFile {
 struct ExpectMissing {
   std::string path;
 };
-using Step = std::variant<WriteFile, MakeDir, Symlink, Chmod, RunStep, ExpectFile, ExpectMissing>;
+// The case is about the state file itself and runs against the file store only.
+struct FilesOnly {};
+using Step = std::variant<WriteFile, MakeDir, Symlink, Chmod, RunStep, ExpectFile, ExpectMissing, FilesOnly>;
 
 struct ParseError {
   int line;
@@ -234,6 +238,8 @@ class CaseParser {
         steps.emplace_back(ExpectFile{rest[0], std::move(*content)});
       } else if (kind == "expect-missing" && rest.size() == 1 && no_block()) {
         steps.emplace_back(ExpectMissing{rest[0]});
+      } else if (kind == "files-only" && rest.empty() && no_block()) {
+        steps.emplace_back(FilesOnly{});
       } else {
         return fail("unknown or malformed header '" + std::string(header) + "'");
       }
@@ -386,11 +392,11 @@ struct Outcome {
   int status = -1;
 };
 
-Outcome run_binary(const fs::path& workdir, const fs::path& capture, const std::vector<std::string>& args) {
+Outcome run_binary(const fs::path& workdir, const fs::path& capture, const std::vector<std::string>& args,
+                   std::string binary = QUEN_CLI_BINARY) {
   const fs::path out_path = capture / "stdout";
   const fs::path err_path = capture / "stderr";
   std::vector<char*> argv;
-  std::string binary = QUEN_CLI_BINARY;
   argv.push_back(binary.data());
   std::vector<std::string> owned = args;
   for (auto& arg : owned) {
@@ -434,6 +440,103 @@ std::string diff_text(std::string_view what, std::string_view expected, std::str
   return fmt::format("{} differs\n----- expected\n{}\n----- actual\n{}\n-----", what, expected, actual);
 }
 
+// ---- The database store ------------------------------------------------------------------
+//
+// With QUEN_E2E_DATABASE set (scripts/with-postgres gives the server through PGHOST and
+// PGUSER), every case runs against the database store instead: each state path the case
+// names (by --state, or the default quenvistrel.json) becomes a fresh database, passed as a
+// URI that leaves the server to the environment. A state file the case writes is moved into
+// its database first, an expected state file is the database moved out into a file, and an
+// expected missing one is a database without a store.
+
+bool database_mode() { return std::getenv("QUEN_E2E_DATABASE") != nullptr; }
+
+// The value of --state in a run's arguments, if any.
+std::optional<std::string> state_argument(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--state" && i + 1 < args.size()) return args[i + 1];
+    if (args[i].starts_with("--state=")) return args[i].substr(8);
+  }
+  return std::nullopt;
+}
+
+class Databases {
+ public:
+  Databases() = default;
+  Databases(const Databases&) = delete;
+  Databases& operator=(const Databases&) = delete;
+  ~Databases() {
+    auto admin = quenvistrel_cli::PgConnection::connect("postgresql:///postgres");
+    if (!admin) return;
+    for (const auto& [path, name] : names_) (void)admin->exec(fmt::format("DROP DATABASE IF EXISTS {}", name));
+  }
+
+  // The URI of the database standing for state path `path`, made on first use.
+  std::expected<std::string, std::string> uri(const std::string& path) {
+    if (auto it = names_.find(path); it != names_.end()) return "postgresql:///" + it->second;
+    const std::string name = fmt::format("quen_e2e_{}_{}", getpid(), counter_++);
+    auto admin = quenvistrel_cli::PgConnection::connect("postgresql:///postgres");
+    if (!admin) return std::unexpected(admin.error());
+    if (auto made = admin->exec(fmt::format("CREATE DATABASE {}", name)); !made) return std::unexpected(made.error());
+    names_.emplace(path, name);
+    return "postgresql:///" + name;
+  }
+  // Whether the database holds the store's tables.
+  std::expected<bool, std::string> holds_store(const std::string& path) {
+    auto target = uri(path);
+    if (!target) return std::unexpected(target.error());
+    auto conn = quenvistrel_cli::PgConnection::connect(*target);
+    if (!conn) return std::unexpected(conn.error());
+    auto found = conn->exec("SELECT to_regclass('quenvistrel.store') IS NOT NULL");
+    if (!found) return std::unexpected(found.error());
+    return found->bytes(0, 0) == "t";
+  }
+
+ private:
+  std::map<std::string, std::string> names_;
+  inline static int counter_ = 0;
+};
+
+// Whether a run goes to a database: one without arguments prints the help either way, and an
+// empty state path stays the file path it is.
+bool takes_database(const std::vector<std::string>& args) {
+  return !args.empty() && state_argument(args) != std::optional<std::string>("");
+}
+
+// The run's arguments with its state path replaced by its database's URI (put first when
+// the run names none).
+std::expected<std::vector<std::string>, std::string> database_args(std::vector<std::string> args, Databases& dbs) {
+  if (!takes_database(args)) return args;
+  const std::string path = state_argument(args).value_or("quenvistrel.json");
+  auto uri = dbs.uri(path);
+  if (!uri) return std::unexpected(uri.error());
+  bool replaced = false;
+  for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--state" && i + 1 < args.size()) {
+      args[i + 1] = *uri;
+      replaced = true;
+      ++i;
+    } else if (args[i].starts_with("--state=")) {
+      args[i] = "--state=" + *uri;
+      replaced = true;
+    }
+  }
+  if (!replaced) args.insert(args.begin(), {"--state", *uri});
+  return args;
+}
+
+// Every state path of the case's runs that stands for a database.
+std::vector<std::string> state_paths(const std::vector<Step>& steps) {
+  std::vector<std::string> paths;
+  for (const Step& step : steps) {
+    if (const auto* run = std::get_if<RunStep>(&step); run != nullptr && takes_database(run->args)) {
+      const std::string path = state_argument(run->args).value_or("quenvistrel.json");
+      if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    }
+  }
+  return paths;
+}
+
 class EndToEnd : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(EndToEnd, Case) {
@@ -445,12 +548,33 @@ TEST_P(EndToEnd, Case) {
     FAIL() << case_path.string() << ":" << error->line << ": " << error->message;
   }
   const auto& steps = std::get<std::vector<Step>>(parsed);
+  const bool on_database = database_mode();
+  if (on_database && std::any_of(steps.begin(), steps.end(),
+                                 [](const Step& s) { return std::holds_alternative<FilesOnly>(s); })) {
+    GTEST_SKIP() << "about the state file itself";
+  }
+  Databases databases;
+  // A state file as the case wrote it, and its store moved out right after it was moved in:
+  // "the file is unchanged" on a file is "the store is as it was moved in" on a database.
+  std::map<std::string, std::pair<std::string, std::string>> moved_in;
+  const std::vector<std::string> states = state_paths(steps);
+  const auto is_state = [&states](const std::string& path) {
+    return std::find(states.begin(), states.end(), path) != states.end();
+  };
 
   std::string base_template = (fs::temp_directory_path() / "quen-e2e-XXXXXX").string();
   ASSERT_NE(mkdtemp(base_template.data()), nullptr) << std::strerror(errno);
   const fs::path base = base_template;
   const fs::path work = base / "work";
   fs::create_directory(work);
+  // The store of a database, moved out into a file beside the folder.
+  const auto move_out = [&](const std::string& uri) -> std::expected<std::string, std::string> {
+    const fs::path out = base / "moved-out.json";
+    fs::remove(out);
+    const Outcome moved = run_binary(work, base, {"copy", uri, out.string()}, QUEN_STORE_BINARY);
+    if (moved.status != 0) return std::unexpected("the store cannot be moved out: " + moved.err);
+    return read_file(out);
+  };
 
   Bindings bindings;
   bool ok = true;
@@ -466,6 +590,18 @@ TEST_P(EndToEnd, Case) {
       const fs::path target = work / s->path;
       fs::create_directories(target.parent_path());
       std::ofstream(target, std::ios::binary) << s->bytes;
+      if (on_database && is_state(s->path)) {
+        auto uri = databases.uri(s->path);
+        check(uri.has_value(), uri ? "" : uri.error());
+        if (uri) {
+          const Outcome moved = run_binary(work, base, {"copy", s->path, *uri}, QUEN_STORE_BINARY);
+          check(moved.status == 0,
+                fmt::format("state file {} cannot be moved into its database: {}", s->path, moved.err));
+          auto out = move_out(*uri);
+          check(out.has_value(), out ? "" : out.error());
+          if (out) moved_in[s->path] = {s->bytes, std::move(*out)};
+        }
+      }
     } else if (const auto* s = std::get_if<MakeDir>(&step)) {
       fs::create_directories(work / s->path);
     } else if (const auto* s = std::get_if<Symlink>(&step)) {
@@ -473,12 +609,35 @@ TEST_P(EndToEnd, Case) {
     } else if (const auto* s = std::get_if<Chmod>(&step)) {
       fs::permissions(work / s->path, s->mode);
     } else if (const auto* s = std::get_if<RunStep>(&step)) {
-      const Outcome got = run_binary(work, base, s->args);
+      std::vector<std::string> args = s->args;
+      if (on_database) {
+        auto replaced = database_args(args, databases);
+        check(replaced.has_value(), replaced ? "" : replaced.error());
+        if (!replaced) break;
+        args = std::move(*replaced);
+      }
+      const Outcome got = run_binary(work, base, args);
       const std::string what = fmt::format("line {}: `{}`", s->line, show_args(s->args));
       check(got.status == s->status, fmt::format("{}: exit status {}, expected {}\n----- stderr\n{}", what,
                                                  got.status, s->status, got.err));
       check(matches(s->out, got.out, bindings), diff_text(what + ": stdout", s->out, got.out));
       check(matches(s->err, got.err, bindings), diff_text(what + ": stderr", s->err, got.err));
+    } else if (const auto* s = std::get_if<ExpectFile>(&step); s != nullptr && on_database && is_state(s->path)) {
+      // The database's store, moved out into a file beside the folder, must read as the file.
+      auto uri = databases.uri(s->path);
+      auto content = uri ? move_out(*uri) : std::unexpected(uri.error());
+      check(content.has_value(), content ? "" : content.error());
+      if (content) {
+        std::string pattern = s->pattern;
+        if (auto it = moved_in.find(s->path); it != moved_in.end() && it->second.first == pattern) {
+          pattern = it->second.second;
+        }
+        check(matches(pattern, *content, bindings), diff_text("store " + s->path, pattern, *content));
+      }
+    } else if (const auto* s = std::get_if<ExpectMissing>(&step); s != nullptr && on_database && is_state(s->path)) {
+      auto holds = databases.holds_store(s->path);
+      check(holds.has_value(), holds ? "" : holds.error());
+      check(!holds || !*holds, fmt::format("the database of {} holds a store", s->path));
     } else if (const auto* s = std::get_if<ExpectFile>(&step)) {
       const fs::path target = work / s->path;
       const bool exists = fs::is_regular_file(target);
