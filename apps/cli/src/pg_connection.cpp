@@ -32,6 +32,24 @@ std::string one_line(std::string_view text) {
   return quencore_contracts::escape_controls(joined);
 }
 
+// libpq quotes the URI, or a piece of it, when it cannot read it, and the URI may hold a
+// password: every quoted piece of the URI becomes "…".
+std::string without_quoted_parts(std::string text, std::string_view uri) {
+  std::size_t open = 0;
+  while ((open = text.find('"', open)) != std::string::npos) {
+    const std::size_t close = text.find('"', open + 1);
+    if (close == std::string::npos) break;
+    const std::string_view quoted = std::string_view(text).substr(open + 1, close - open - 1);
+    if (!quoted.empty() && uri.find(quoted) != std::string_view::npos) {
+      text.replace(open + 1, quoted.size(), "\u2026");
+      open += 1 + std::string_view("\u2026").size() + 1;
+    } else {
+      open = close + 1;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 PgResult::PgResult(pg_result* result) : result_(result) {}
@@ -64,6 +82,16 @@ std::expected<PgConnection, std::string> PgConnection::connect(const std::string
   // none, and texts travel as UTF-8 whatever the environment says.
   const char* const keywords[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
   const char* const values[] = {uri.c_str(), "quenvistrelctl", "UTF8", nullptr};
+  // A URI that libpq cannot read is refused before anything else, in words that never repeat
+  // it; once read, libpq and the server name the host, database and user, never the password.
+  char* unreadable = nullptr;
+  if (PQconninfoOption* options = PQconninfoParse(uri.c_str(), &unreadable)) {
+    PQconninfoFree(options);
+  } else {
+    const std::string why = unreadable != nullptr ? without_quoted_parts(one_line(unreadable), uri) : "out of memory";
+    PQfreemem(unreadable);
+    return std::unexpected("cannot connect to the database: " + why);
+  }
   PgConnection connection(PQconnectdbParams(keywords, values, 1));
   if (!connection.conn_) return std::unexpected(std::string("cannot connect to the database: out of memory"));
   if (PQstatus(connection.conn_.get()) != CONNECTION_OK) {
