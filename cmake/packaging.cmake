@@ -1,7 +1,7 @@
 # Install rules and the Debian package.
 #
-# Installed: the tool, its man page, its bash completion, and the copyright file and changelog
-# Debian asks of every package; nothing else. The libraries are static and internal, so
+# Installed: the tool and quenvistrel-store, their man pages, the tool's bash completion, and
+# the copyright file and changelog Debian asks of every package; nothing else. The libraries are static and internal, so
 # neither they nor their headers are installed.
 #
 #   cmake --install <build> --prefix <dir>     the install tree
@@ -10,6 +10,7 @@ include(GNUInstallDirs)
 
 set(QUEN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QUEN_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrelctl.1)
+set(QUEN_STORE_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrel-store.1)
 set(QUEN_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.bash)
 set(QUEN_COPYRIGHT ${QUEN_PACKAGING_DIR}/copyright)
 set(QUEN_CHANGELOG ${QUEN_PACKAGING_DIR}/changelog)
@@ -26,15 +27,17 @@ function(quen_gzip in out)
     VERBATIM)
 endfunction()
 set(QUEN_MAN_PAGE_GZ ${PROJECT_BINARY_DIR}/packaging/quenvistrelctl.1.gz)
+set(QUEN_STORE_MAN_PAGE_GZ ${PROJECT_BINARY_DIR}/packaging/quenvistrel-store.1.gz)
 set(QUEN_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 quen_gzip(${QUEN_MAN_PAGE} ${QUEN_MAN_PAGE_GZ})
+quen_gzip(${QUEN_STORE_MAN_PAGE} ${QUEN_STORE_MAN_PAGE_GZ})
 quen_gzip(${QUEN_CHANGELOG} ${QUEN_CHANGELOG_GZ})
-add_custom_target(quenvistrelctl_docs ALL DEPENDS ${QUEN_MAN_PAGE_GZ} ${QUEN_CHANGELOG_GZ})
+add_custom_target(quenvistrelctl_docs ALL DEPENDS ${QUEN_MAN_PAGE_GZ} ${QUEN_STORE_MAN_PAGE_GZ} ${QUEN_CHANGELOG_GZ})
 # Building the tool alone is enough to install or package it.
-add_dependencies(quenvistrelctl quenvistrelctl_docs)
+add_dependencies(quenvistrelctl quenvistrelctl_docs quenvistrel-store)
 
-install(TARGETS quenvistrelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${QUEN_MAN_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS quenvistrelctl quenvistrel-store RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${QUEN_MAN_PAGE_GZ} ${QUEN_STORE_MAN_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${QUEN_COMPLETION}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME quenvistrelctl)
@@ -57,8 +60,10 @@ Accepted events are counted into hourly rollups per tenant, from which the
 tool derives risk indicators, evaluates alert rules with a cooldown and
 applies retention to the raw events while the rollups stay.
 .
-All state lives in one JSON file; reports are plain text or compact JSON,
-for use from shell scripts and cron jobs.")
+All state lives in one JSON file or, for large stores and several hosts,
+in a PostgreSQL database; quenvistrel-store moves a store between the two.
+Reports are plain text or compact JSON, for use from shell scripts and cron
+jobs.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -79,10 +84,10 @@ if(QUEN_TESTS)
   # install_manifest.txt, so the two do not run at the same time.
   add_test(NAME packaging.install_tree
            COMMAND bash ${tests}/install-tree.sh ${PROJECT_BINARY_DIR} ${QUEN_MAN_PAGE} ${QUEN_COMPLETION}
-                   ${QUEN_COPYRIGHT} ${QUEN_CHANGELOG})
+                   ${QUEN_COPYRIGHT} ${QUEN_CHANGELOG} ${QUEN_STORE_MAN_PAGE})
   add_test(NAME packaging.deb
            COMMAND bash ${tests}/deb.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
-  add_test(NAME packaging.man_lint COMMAND bash ${tests}/man-lint.sh ${QUEN_MAN_PAGE})
+  add_test(NAME packaging.man_lint COMMAND bash ${tests}/man-lint.sh ${QUEN_MAN_PAGE} ${QUEN_STORE_MAN_PAGE})
   add_test(NAME packaging.grammar
            COMMAND bash ${tests}/grammar.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
   add_test(NAME packaging.completion

@@ -41,6 +41,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 [[ $depends =~ (^|, )libc6\ \(\>=\ [0-9] ]] || bad "Depends lacks a computed libc6 (>= ...): '$depends'"
 [[ $depends =~ (^|, )libstdc\+\+6 ]] || bad "Depends lacks libstdc++6: '$depends'"
+[[ $depends =~ (^|, )libpq5 ]] || bad "Depends lacks libpq5, the database client: '$depends'"
 # A short description on the first line and a long one after it.
 description=$(field Description)
 summary=$(head -n1 <<<"$description")
@@ -50,15 +51,17 @@ while IFS= read -r line; do
   [[ $line == ' '?* ]] || bad "long description line without its leading space: '$line'"
 done < <(tail -n +2 <<<"$description")
 
-# The files, their modes and owners: the tool, its man page, its completion and the copyright
-# file and changelog under /usr.
+# The files, their modes and owners: the tool and quenvistrel-store, their man pages, the
+# completion and the copyright file and changelog under /usr.
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<<"$listing" | sort)
 expected=$(sort <<'LIST'
+-rwxr-xr-x root/root ./usr/bin/quenvistrel-store
 -rwxr-xr-x root/root ./usr/bin/quenvistrelctl
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/quenvistrelctl
 -rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/copyright
+-rw-r--r-- root/root ./usr/share/man/man1/quenvistrel-store.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/quenvistrelctl.1.gz
 LIST
 )

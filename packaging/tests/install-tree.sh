@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# install-tree.sh BUILD_DIR MAN_PAGE COMPLETION COPYRIGHT CHANGELOG
-# Installs the build into a fresh prefix and checks that the tree holds exactly the tool, its
-# compressed man page, its completion, its copyright file and its compressed changelog, each
-# with the right content and mode.
+# install-tree.sh BUILD_DIR MAN_PAGE COMPLETION COPYRIGHT CHANGELOG STORE_MAN_PAGE
+# Installs the build into a fresh prefix and checks that the tree holds exactly the tool and
+# quenvistrel-store, their compressed man pages, the tool's completion, its copyright file and
+# its compressed changelog, each with the right content and mode.
 set -euo pipefail
-build=$1 man_page=$2 completion=$3 copyright=$4 changelog=$5
+build=$1 man_page=$2 completion=$3 copyright=$4 changelog=$5 store_man_page=$6
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
@@ -13,8 +13,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail=0
 bad() { echo "install-tree: $*" >&2; fail=1; }
 
-expected=$(printf '%s\n' bin/quenvistrelctl share/bash-completion/completions/quenvistrelctl \
-  share/doc/quenvistrelctl/changelog.gz share/doc/quenvistrelctl/copyright share/man/man1/quenvistrelctl.1.gz | sort)
+expected=$(printf '%s\n' bin/quenvistrelctl bin/quenvistrel-store share/bash-completion/completions/quenvistrelctl \
+  share/doc/quenvistrelctl/changelog.gz share/doc/quenvistrelctl/copyright share/man/man1/quenvistrelctl.1.gz \
+  share/man/man1/quenvistrel-store.1.gz | sort)
 actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
 if [ "$actual" != "$expected" ]; then
   bad "the install tree differs from the expected files (- expected, + installed):"
@@ -34,6 +35,14 @@ page=$prefix/share/man/man1/quenvistrelctl.1.gz
 if [ -f "$page" ]; then
   gzip -dc "$page" | cmp -s - "$man_page" || bad "the installed man page is not $man_page"
   [ ! -x "$page" ] || bad "the man page is executable"
+fi
+store=$prefix/bin/quenvistrel-store
+if [ -f "$store" ]; then
+  version=$("$store" --version 2>&1) || bad "bin/quenvistrel-store --version failed: $version"
+fi
+store_page=$prefix/share/man/man1/quenvistrel-store.1.gz
+if [ -f "$store_page" ]; then
+  gzip -dc "$store_page" | cmp -s - "$store_man_page" || bad "the installed man page is not $store_man_page"
 fi
 comp=$prefix/share/bash-completion/completions/quenvistrelctl
 if [ -f "$comp" ]; then

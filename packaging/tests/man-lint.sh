@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# man-lint.sh MAN_PAGE
-# The man page renders without a single warning under groff and under mandoc's linter;
+# man-lint.sh MAN_PAGE...
+# Each man page renders without a single warning under groff and under mandoc's linter;
 # skipped (77) when neither is installed.
 set -uo pipefail
-page=$1
 ran=0 fail=0
+for page in "$@"; do
 
 if command -v groff >/dev/null; then
   ran=1
@@ -19,6 +19,7 @@ if command -v mandoc >/dev/null; then
   out=$(mandoc -T lint -W all "$page" 2>&1)
   if [ -n "$out" ]; then echo "man-lint: mandoc:" >&2; echo "$out" >&2; fail=1; fi
 fi
+done
 if [ $ran -eq 0 ]; then
   echo "man-lint: neither groff nor mandoc is installed" >&2
   exit 77
