@@ -1,7 +1,8 @@
 // Writes a schema fixture and an events fixture of a chosen size for benchmarks:
-//   gen_events <schema.json> <events.json> <events> <distinct rollup keys> <reject share 0..1> <seed> [alternate]
+//   gen_events <schema.json> <events.json> <events> <distinct rollup keys> <reject share 0..1> <seed> [alternate|later]
 // With "alternate", every other event occurred ten years later (2034), so that a retention
-// with a cutoff between the two removes about every other stored event.
+// with a cutoff between the two removes about every other stored event; with "later", every
+// event did, so that a store of several ingests can keep all but the first through a retention.
 // Events are spread over `keys` distinct (event type, severity, hour) combinations; a share
 // of them is made to fail the gate in one of several ways.
 #include <cstdint>
@@ -42,8 +43,10 @@ std::string schema_text() {
 
 int main(int argc, char** argv) {
   const bool alternate = argc == 8 && std::string_view(argv[7]) == "alternate";
-  if (argc != 7 && !alternate) {
-    std::fprintf(stderr, "usage: gen_events <schema.json> <events.json> <events> <keys> <reject-share> <seed> [alternate]\n");
+  const bool later = argc == 8 && std::string_view(argv[7]) == "later";
+  if (argc != 7 && !alternate && !later) {
+    std::fprintf(stderr,
+                 "usage: gen_events <schema.json> <events.json> <events> <keys> <reject-share> <seed> [alternate|later]\n");
     return 2;
   }
   const std::uint64_t count = std::strtoull(argv[3], nullptr, 10);
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
         "  {{\"event_type\": \"{}\", \"severity\": \"{}\", \"status\": \"success\", \"subject_kind\": \"user\", "
         "\"subject_id\": \"{}\", \"occurred_at\": \"{}-06-{:02}T{:02}:{:02}:{:02}Z\", "
         "\"fields\": {{\"region\": \"eu-west\", \"client_version\": \"5.2.{}\", \"session_ref\": \"s-{}\"{}}}}}{}\n",
-        event_type, kSeverities[severity], subject, alternate && i % 2 == 1 ? 2034 : 2024, 1 + (days - base / 86400) % 28, rem / 3600, rem % 3600 / 60,
+        event_type, kSeverities[severity], subject, later || (alternate && i % 2 == 1) ? 2034 : 2024, 1 + (days - base / 86400) % 28, rem / 3600, rem % 3600 / 60,
         rem % 60, rng() % 10, rng() % 1000000, extra, i + 1 < count ? "," : "");
   }
   out += "]\n";

@@ -202,41 +202,56 @@ void RowWriter::uuid(const Uuid& v) {
   out_.append(reinterpret_cast<const char*>(v.bytes.data()), 16);
 }
 
-void RowWriter::numeric(std::uint64_t v) { text(numeric_bytes(v)); }
+void RowWriter::numeric(std::uint64_t v) {
+  const std::string bytes = numeric_bytes(v);  // at most 18 bytes: no allocation
+  text(bytes);
+}
 
 void RowWriter::timestamp(const Timestamp& v) {
   int8(micros_of(v));
   int4(static_cast<std::int32_t>(v.nanosecond()));
 }
 
+std::size_t RowWriter::open_value() {
+  const std::size_t at = out_.size();
+  put_big<std::int32_t>(out_, 0);
+  return at;
+}
+
+void RowWriter::close_value(std::size_t at) {
+  const auto size = static_cast<std::uint32_t>(out_.size() - at - 4);
+  for (std::size_t i = 0; i < 4; ++i) out_[at + i] = static_cast<char>(size >> (24 - 8 * i));
+}
+
 void RowWriter::text_array(const std::vector<std::string>& v) {
-  std::string array;
-  put_big<std::int32_t>(array, v.empty() ? 0 : 1);  // dimensions
-  put_big<std::int32_t>(array, 0);                  // no NULLs
-  put_big<std::uint32_t>(array, kTextOid);
+  const std::size_t at = open_value();
+  put_big<std::int32_t>(out_, v.empty() ? 0 : 1);  // dimensions
+  put_big<std::int32_t>(out_, 0);                  // no NULLs
+  put_big<std::uint32_t>(out_, kTextOid);
   if (!v.empty()) {
-    put_big<std::int32_t>(array, static_cast<std::int32_t>(v.size()));
-    put_big<std::int32_t>(array, 1);  // lower bound
+    put_big<std::int32_t>(out_, static_cast<std::int32_t>(v.size()));
+    put_big<std::int32_t>(out_, 1);  // lower bound
     for (const std::string& s : v) {
-      put_big<std::int32_t>(array, static_cast<std::int32_t>(s.size()));
-      array += s;
+      put_big<std::int32_t>(out_, static_cast<std::int32_t>(s.size()));
+      out_ += s;
     }
   }
-  text(array);
+  close_value(at);
 }
 
 void RowWriter::text_map(const quenvistrel_contracts::StringMap& v) {
-  std::string json = "\1{";  // jsonb's format version, then its text
+  const std::size_t at = open_value();
+  out_ += "\1{";  // jsonb's format version, then its text
   bool first = true;
   for (const auto& [key, value] : v) {
-    if (!first) json += ',';
+    if (!first) out_ += ',';
     first = false;
-    quenvistrel_contracts::json::append_json_string(json, key);
-    json += ':';
-    quenvistrel_contracts::json::append_json_string(json, value);
+    quenvistrel_contracts::json::append_json_string(out_, key);
+    out_ += ':';
+    quenvistrel_contracts::json::append_json_string(out_, value);
   }
-  json += '}';
-  text(json);
+  out_ += '}';
+  close_value(at);
 }
 
 void RowWriter::event(std::int64_t seq, const quenvistrel_contracts::VistrelEvent& e) {
@@ -339,22 +354,23 @@ void copy_trailer(std::string& out) { put_big<std::int16_t>(out, -1); }
 // ---------------------------------------------------------------------------------- reading
 
 void RowReader::fail(std::string_view what) {
-  if (error_.empty()) error_ = fmt::format("column {}: {}", at_, what);
+  if (!error_.empty()) return;
+  error_ = what;
+  failed_column_ = at_;  // the column read last
 }
 
 std::string_view RowReader::next(std::size_t size) {
-  if (at_ >= fields_.size()) {
+  ++at_;
+  if (at_ > fields_.size()) {
     fail("missing");
-    ++at_;
     return {};
   }
-  const std::string_view field = fields_[at_];
+  const std::string_view field = fields_[at_ - 1];
   if (field.data() == nullptr) {
     fail("NULL");
   } else if (size != 0 && field.size() != size) {
     fail("unexpected size");
   }
-  ++at_;
   return error_.empty() ? field : std::string_view{};
 }
 
@@ -598,7 +614,12 @@ std::int64_t RowReader::alert(quenvistrel_contracts::AlertEvent& a) {
 
 std::expected<void, std::string> RowReader::done(const Table& table) const {
   if (error_.empty() && at_ == fields_.size()) return {};
-  const std::string what = error_.empty() ? "unexpected columns" : error_;
+  std::string what = "unexpected columns";
+  if (!error_.empty()) {
+    const std::string_view column =
+        failed_column_ >= 1 && failed_column_ <= table.columns.size() ? table.columns[failed_column_ - 1].name : "?";
+    what = fmt::format("{}: {}", column, error_);
+  }
   return std::unexpected(fmt::format("the database holds a row of {} that the tool cannot read ({})",
                                      table.qualified(), what));
 }

@@ -69,6 +69,10 @@ class RowWriter {
 
  private:
   void length(std::size_t n);
+  // A value whose length is known only once written: open_value leaves room for it, and
+  // close_value fills it in.
+  std::size_t open_value();
+  void close_value(std::size_t at);
   std::string& out_;
 };
 
@@ -116,8 +120,9 @@ class RowReader {
   void fail(std::string_view what);
 
   std::span<const std::string_view> fields_;
-  std::size_t at_ = 0;
+  std::size_t at_ = 0;  // fields read so far
   std::string error_;
+  std::size_t failed_column_ = 0;  // 1-based
 };
 
 // A binary COPY stream, cut into rows whatever the chunks it arrives in.
