@@ -40,11 +40,7 @@ rows_agree() {
   [ "$by_row" = "$by_count" ] || fail "counts $by_row, rows $by_count"
 }
 
-cat >schema.json <<'JSON'
-{"source_name": "s", "product_id": "edge", "sensitive_approved": false,
- "event_types": {"login": "security_metadata"}, "statuses": {"ok": "public"},
- "subject_kinds": {"user": "pseudonymous_identifier"}, "fields": {"n": "public"}}
-JSON
+write_schema
 # fixture <file> <events> <first hour>: events spread over the hours of 2024-06-01 on.
 fixture() {
   awk -v n="$2" -v h="$3" 'BEGIN {

@@ -7,11 +7,7 @@ set -euo pipefail
 # shellcheck source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-cat >schema.json <<'JSON'
-{"source_name": "s", "product_id": "edge", "sensitive_approved": false,
- "event_types": {"login": "security_metadata"}, "statuses": {"ok": "public"},
- "subject_kinds": {"user": "pseudonymous_identifier"}, "fields": {"n": "public"}}
-JSON
+write_schema
 # event <i>: a one-event fixture whose event falls into hour i, so each makes its own rollup.
 event_fixture() {
   printf '[{"event_type": "login", "severity": "high", "status": "ok", "subject_kind": "user",
