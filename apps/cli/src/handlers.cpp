@@ -105,13 +105,17 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
 HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {
   const auto rollups = ctx.store.tenant_rollups(cmd.tenant);
   if (!rollups) return std::unexpected(std::move(rollups.error()));
+  // Only the form the run prints is built: a list may hold millions of entries.
   std::string text;
   boost::json::array array;
-  array.reserve(rollups->size());
+  if (ctx.json) array.reserve(rollups->size());
   for (std::size_t i = 0; i < rollups->size(); ++i) {
+    if (ctx.json) {
+      array.emplace_back(rollup_report_object((*rollups)[i]));
+      continue;
+    }
     if (i > 0) text += '\n';
     text += format_rollup_line((*rollups)[i]);
-    array.emplace_back(rollup_report_object((*rollups)[i]));
   }
   return Report{std::move(array), std::move(text)};
 }
@@ -124,11 +128,14 @@ HandlerResult risk_handler(RunContext& ctx, const RiskCommand& cmd) {
 
   std::string text = fmt::format("{} risk indicators\n", store.indicators.size());
   boost::json::array array;
-  array.reserve(store.indicators.size());
+  if (ctx.json) array.reserve(store.indicators.size());
   for (std::size_t i = 0; i < store.indicators.size(); ++i) {
+    if (ctx.json) {
+      array.emplace_back(quenvistrel_contracts::json::to_json_value(store.indicators[i]));
+      continue;
+    }
     if (i > 0) text += '\n';
     text += format_indicator_line(store.indicators[i]);
-    array.emplace_back(quenvistrel_contracts::json::to_json_value(store.indicators[i]));
   }
   return Report{std::move(array), std::move(text)};
 }

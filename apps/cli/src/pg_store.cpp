@@ -1,6 +1,10 @@
 #include "pg_store.hpp"
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,7 +61,7 @@ std::string schema_sql() {
       "CREATE INDEX rollups_tenant ON quenvistrel.rollups (tenant_id, seq);\n"
       "CREATE INDEX rollups_rule_key ON quenvistrel.rollups (tenant_id, event_type, bucket);\n"
       "CREATE INDEX rollups_high ON quenvistrel.rollups (count) WHERE severity >= 'high';\n"
-      "CREATE INDEX alerts_rule ON quenvistrel.alerts (rule_id);\n";
+      "CREATE INDEX alerts_rule ON quenvistrel.alerts (rule_id, bucket_start);\n";
   return sql;
 }
 
@@ -154,9 +158,9 @@ class DatabaseStore final : public Store {
       const quenvistrel_contracts::TenantId& tenant) override {
     std::vector<VistrelRollup> out;
     if (counts_.rollups == 0) return out;
-    const PgParam params[] = {{pg::param_uuid(tenant.uuid())}};
-    auto selected = select(pg::kRollups, "WHERE tenant_id = $1 ORDER BY seq", params, out,
-                           [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
+    // A uuid's canonical text is safe as a literal: COPY takes no parameters.
+    auto selected = select(pg::kRollups, fmt::format("WHERE tenant_id = '{}' ORDER BY seq", tenant.uuid().to_string()),
+                           out, [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
     if (!selected) return std::unexpected(std::move(selected.error()));
     return out;
   }
@@ -177,44 +181,21 @@ class DatabaseStore final : public Store {
       }
       case WorkingSet::RiskInputs: {
         // Derivation looks only at High and Critical rollups that reach the threshold.
-        const PgParam params[] = {{pg::param_numeric(threshold)}};
-        if (auto s = select(pg::kRollups, "WHERE severity >= 'high' AND count >= $1 ORDER BY seq", params,
+        if (auto s = select(pg::kRollups, fmt::format("WHERE severity >= 'high' AND count >= {} ORDER BY seq", threshold),
                             store.rollups, [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
             !s) {
           return std::unexpected(std::move(s.error()));
         }
-        auto seqs = select(pg::kIndicators, "ORDER BY seq", {}, store.indicators,
+        auto seqs = select(pg::kIndicators, "ORDER BY seq", store.indicators,
                            [](pg::RowReader& r, RiskIndicator& v) { return r.indicator(v); });
         if (!seqs) return std::unexpected(std::move(seqs.error()));
         indicator_seqs_ = std::move(*seqs);
         loaded_indicators_ = store.indicators;
         break;
       }
-      case WorkingSet::AlertInputs: {
-        // Evaluation looks only at enabled rules, the rollups of their tenant, event type and
-        // bucket, and the alerts of their ids.
-        constexpr std::string_view kEnabled = "(SELECT {} FROM quenvistrel.rules WHERE enabled)";
-        if (auto s = select(pg::kRules, "WHERE enabled ORDER BY seq", {}, state_.rules,
-                            [](pg::RowReader& r, AlertRule& v) { return r.rule(v); });
-            !s) {
-          return std::unexpected(std::move(s.error()));
-        }
-        if (state_.rules.empty()) break;
-        if (auto s = select(pg::kRollups,
-                            fmt::format("WHERE (tenant_id, event_type, bucket) IN {} ORDER BY seq",
-                                        fmt::format(fmt::runtime(kEnabled), "tenant_id, event_type, bucket")),
-                            {}, store.rollups, [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
-            !s) {
-          return std::unexpected(std::move(s.error()));
-        }
-        if (auto s = select(pg::kAlerts,
-                            fmt::format("WHERE rule_id IN {} ORDER BY seq", fmt::format(fmt::runtime(kEnabled), "rule_id")),
-                            {}, state_.alerts, [](pg::RowReader& r, AlertEvent& v) { return r.alert(v); });
-            !s) {
-          return std::unexpected(std::move(s.error()));
-        }
+      case WorkingSet::AlertInputs:
+        if (auto loaded = load_alert_inputs(); !loaded) return std::unexpected(std::move(loaded.error()));
         break;
-      }
     }
     loaded_rollups_ = store.rollups.size();
     loaded_rules_ = state_.rules.size();
@@ -285,22 +266,22 @@ class DatabaseStore final : public Store {
   std::expected<CliState, std::string> read_lists() override {
     CliState lists;
     if (!found_) return lists;
-    if (auto s = select(pg::kRollups, "ORDER BY seq", {}, lists.store.rollups,
+    if (auto s = select(pg::kRollups, "ORDER BY seq", lists.store.rollups,
                         [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
         !s) {
       return std::unexpected(std::move(s.error()));
     }
-    if (auto s = select(pg::kIndicators, "ORDER BY seq", {}, lists.store.indicators,
+    if (auto s = select(pg::kIndicators, "ORDER BY seq", lists.store.indicators,
                         [](pg::RowReader& r, RiskIndicator& v) { return r.indicator(v); });
         !s) {
       return std::unexpected(std::move(s.error()));
     }
-    if (auto s = select(pg::kRules, "ORDER BY seq", {}, lists.rules,
+    if (auto s = select(pg::kRules, "ORDER BY seq", lists.rules,
                         [](pg::RowReader& r, AlertRule& v) { return r.rule(v); });
         !s) {
       return std::unexpected(std::move(s.error()));
     }
-    if (auto s = select(pg::kAlerts, "ORDER BY seq", {}, lists.alerts,
+    if (auto s = select(pg::kAlerts, "ORDER BY seq", lists.alerts,
                         [](pg::RowReader& r, AlertEvent& v) { return r.alert(v); });
         !s) {
       return std::unexpected(std::move(s.error()));
@@ -310,20 +291,13 @@ class DatabaseStore final : public Store {
 
   std::expected<void, std::string> read_events(quenvistrel_aggregate::EventSink& sink) override {
     if (!found_) return {};
-    pg::CopyRows rows;
     VistrelEvent event;
-    return conn_.copy_out(
-        fmt::format("COPY (SELECT {} FROM {} ORDER BY seq) TO STDOUT (FORMAT binary)", pg::kEvents.column_list(),
-                    pg::kEvents.qualified()),
-        [&](std::string_view chunk) {
-          return rows.feed(chunk, [&](std::span<const std::string_view> fields) -> std::expected<void, std::string> {
-            pg::RowReader reader(fields);
-            reader.event(event);
-            if (auto done = reader.done(pg::kEvents); !done) return done;
-            sink.add(event);
-            return {};
-          });
-        });
+    return stream(pg::kEvents, "ORDER BY seq", [&](pg::RowReader& reader) -> std::expected<void, std::string> {
+      reader.event(event);
+      if (auto done = reader.done(pg::kEvents); !done) return done;
+      sink.add(event);
+      return {};
+    });
   }
 
   [[nodiscard]] std::expected<void, std::string> start() {
@@ -339,25 +313,99 @@ class DatabaseStore final : public Store {
  private:
   // Reads the rows of `table` that `clause` selects into `out`, in order; gives their seqs.
   template <class Record, class Read>
-  std::expected<std::vector<std::int64_t>, std::string> select(const pg::Table& table, const std::string& clause,
-                                                               std::span<const PgParam> params,
+  std::expected<std::vector<std::int64_t>, std::string> select(const pg::Table& table, std::string_view clause,
                                                                std::vector<Record>& out, Read read) {
-    auto result = conn_.exec_params(
-        fmt::format("SELECT {} FROM {} {}", table.column_list(), table.qualified(), clause), params);
-    if (!result) return std::unexpected(std::move(result.error()));
     std::vector<std::int64_t> seqs;
-    const int rows = result->rows();
-    out.reserve(out.size() + static_cast<std::size_t>(rows));
-    seqs.reserve(static_cast<std::size_t>(rows));
-    for (int row = 0; row < rows; ++row) {
-      const auto fields = row_fields(*result, row, table.columns.size());
-      pg::RowReader reader(fields);
+    auto streamed = stream(table, clause, [&](pg::RowReader& reader) -> std::expected<void, std::string> {
       Record record;
       seqs.push_back(read(reader, record));
-      if (auto done = reader.done(table); !done) return std::unexpected(std::move(done.error()));
+      if (auto done = reader.done(table); !done) return done;
       out.push_back(std::move(record));
-    }
+      return {};
+    });
+    if (!streamed) return std::unexpected(std::move(streamed.error()));
     return seqs;
+  }
+
+  // Streams the rows of `table` that `clause` selects, as binary COPY output: a result of any
+  // size passes through a bounded buffer instead of arriving whole.
+  template <class Row>
+  std::expected<void, std::string> stream(const pg::Table& table, std::string_view clause, Row&& row) {
+    pg::CopyRows rows;
+    return conn_.copy_out(fmt::format("COPY (SELECT {} FROM {} {}) TO STDOUT (FORMAT binary)", table.column_list(),
+                                      table.qualified(), clause),
+                          [&](std::string_view chunk) {
+                            return rows.feed(chunk, [&](std::span<const std::string_view> fields) {
+                              pg::RowReader reader(fields);
+                              return row(reader);
+                            });
+                          });
+  }
+
+  // What evaluation looks at: the enabled rules; of the rollups of their tenant, event type and
+  // bucket, those some rule could still fire on (at its threshold and not within the cooldown
+  // of one of its alerts; a rollup no rule can fire on changes nothing, since only a firing
+  // changes what a later rollup sees); and of each rule's alerts, those whose cooldown reaches
+  // one of those rollups. A second evaluation over unchanged rollups so reads almost nothing.
+  std::expected<void, std::string> load_alert_inputs() {
+    auto& rules = state_.rules;
+    auto& rollups = state_.store.rollups;
+    if (auto s = select(pg::kRules, "WHERE enabled ORDER BY seq", rules,
+                        [](pg::RowReader& r, AlertRule& v) { return r.rule(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    if (rules.empty()) return {};
+    // A cooldown in seconds, as evaluation reckons it: buckets times the bucket's width.
+    constexpr std::string_view kWindow = "u.cooldown_buckets * CASE u.bucket WHEN 'hour' THEN 3600 ELSE 86400 END";
+    if (auto s = select(pg::kRollups,
+                        fmt::format("WHERE EXISTS (SELECT FROM quenvistrel.rules u WHERE u.enabled "
+                                    "AND u.tenant_id = rollups.tenant_id AND u.event_type = rollups.event_type "
+                                    "AND u.bucket = rollups.bucket AND u.threshold <= rollups.count "
+                                    "AND NOT EXISTS (SELECT FROM quenvistrel.alerts a WHERE a.rule_id = u.rule_id "
+                                    "AND a.bucket_start BETWEEN rollups.bucket_start - {} AND rollups.bucket_start)) "
+                                    "ORDER BY seq",
+                                    kWindow),
+                        rollups, [](pg::RowReader& r, VistrelRollup& v) { return r.rollup(v); });
+        !s) {
+      return std::unexpected(std::move(s.error()));
+    }
+    if (rollups.empty()) return {};
+
+    // Each rule's alerts from the cooldown before its first loaded rollup to its last one.
+    const auto key = [](const auto& x) {
+      return fmt::format("{}{}{}", x.tenant_id.uuid().to_string(), static_cast<int>(x.bucket), x.event_type);
+    };
+    std::unordered_map<std::string, std::vector<const VistrelRollup*>> by_key;
+    for (const VistrelRollup& r : rollups) by_key[key(r)].push_back(&r);
+    std::string ranges;
+    for (const AlertRule& rule : rules) {
+      std::int64_t first = std::numeric_limits<std::int64_t>::max();
+      std::int64_t last = std::numeric_limits<std::int64_t>::min();
+      if (auto it = by_key.find(key(rule)); it != by_key.end()) {
+        for (const VistrelRollup* r : it->second) {
+          if (r->count < rule.threshold) continue;
+          first = std::min(first, r->bucket_start);
+          last = std::max(last, r->bucket_start);
+        }
+      }
+      if (first > last) continue;
+      const auto window = static_cast<std::int64_t>(rule.cooldown_buckets) *
+                          quenvistrel_contracts::width_seconds(rule.bucket);
+      std::int64_t from = 0;
+      if (__builtin_sub_overflow(first, window, &from)) from = std::numeric_limits<std::int64_t>::min();
+      fmt::format_to(std::back_inserter(ranges), "{}('{}'::uuid, {}::bigint, {}::bigint)", ranges.empty() ? "" : ", ",
+                     rule.rule_id.uuid().to_string(), from, last);
+    }
+    if (ranges.empty()) return {};
+    auto s = select(pg::kAlerts,
+                    fmt::format("WHERE EXISTS (SELECT FROM (VALUES {}) AS v(rule_id, first, last) "
+                                "WHERE v.rule_id = alerts.rule_id AND alerts.bucket_start BETWEEN v.first AND v.last) "
+                                "ORDER BY seq",
+                                ranges),
+                    state_.alerts, [](pg::RowReader& r, AlertEvent& v) { return r.alert(v); });
+    if (!s) return std::unexpected(std::move(s.error()));
+    return {};
   }
 
   // COPYs records[from..] into `table`, numbered on from `first_seq`.

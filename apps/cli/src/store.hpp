@@ -35,8 +35,8 @@ enum class WorkingSet : std::uint8_t {
   Nothing,      // alert-add, retention: they only add or delete
   IngestInto,   // the rollups a new workspace's events could be counted into
   RiskInputs,   // the High and Critical rollups at or above a threshold, and every indicator
-  AlertInputs,  // the enabled rules, the rollups of their tenant, event type and bucket, and
-                // the alerts they fired
+  AlertInputs,  // the enabled rules, the rollups of their tenant, event type and bucket that
+                // one of them could still fire on, and the alerts whose cooldown reaches those
 };
 
 // A changing command's view of the store, from Store::begin to Store::commit: the lists of
