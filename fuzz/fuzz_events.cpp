@@ -6,35 +6,87 @@
 //  - every string handed to the gate is valid UTF-8;
 //  - a document that holds well-typed events and no duplicate field name is accepted;
 //  - the streamed reading, at any chunk size, agrees with the whole reading: the same error,
-//    or the same events in order.
+//    or the same events in order;
+//  - the same text read as JSON Lines does too, and what it accepts has one event per line
+//    that is not blank;
+//  - the text compressed as gzip and as zstd reads exactly as the text itself.
 
+#include <algorithm>
 #include <cstdint>
+#include <expected>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "fixture_support.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
 
+using Events = std::expected<std::vector<quenvistrel_classify::RawEvent>, std::string>;
+
+// The fixture at `path` read whole, after checking that the streamed reading in chunks of
+// `chunk` bytes gives the same.
+Events read_both_ways(const std::string& path, std::size_t chunk, std::string_view input) {
+  auto events = quenvistrel_classify::read_raw_events(path);
+  std::vector<quenvistrel_classify::RawEvent> streamed;
+  const auto read = quenvistrel_classify::read_raw_events(
+      path, [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
+  QUEN_FUZZ_CHECK(read.has_value() == events.has_value(), input);
+  if (!read) QUEN_FUZZ_CHECK(read.error() == events.error(), read.error());
+  if (events) QUEN_FUZZ_CHECK(streamed == *events, input);
+  return events;
+}
+
+// The same outcome, errors compared without the path they start with.
+bool same_outcome(const Events& a, const std::string& a_path, const Events& b, const std::string& b_path) {
+  if (a.has_value() != b.has_value()) return false;
+  if (a) return *a == *b;
+  return quen_fuzz::after_path(a.error(), a_path) == quen_fuzz::after_path(b.error(), b_path);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const quen_fuzz::MemFile file("events.json");
+  static const quen_fuzz::MemFile lines_file("events.jsonl");
+  static const std::string lines_path = quen_fuzz::named_link(lines_file, "events.jsonl");
+  static const quen_fuzz::MemFile packed_file("events.json.gz");
   const std::string_view input = quen_fuzz::as_text(data, size);
   file.set(input);
-
-  const auto events = quenvistrel_classify::read_raw_events(file.path());
-  const auto dom = quen_fuzz::parse_dom(input);
+  lines_file.set(input);
 
   // Small chunks put their boundaries everywhere; the first byte picks the size, or the
   // size the tool reads with.
   const std::size_t chunk = size == 0 || data[0] % 65 == 64 ? std::size_t{1} << 20 : 1 + data[0] % 65;
-  std::vector<quenvistrel_classify::RawEvent> streamed;
-  const auto read = quenvistrel_classify::read_raw_events(
-      file.path(), [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
-  QUEN_FUZZ_CHECK(read.has_value() == events.has_value(), input);
-  if (!read) QUEN_FUZZ_CHECK(read.error() == events.error(), read.error());
-  if (events) QUEN_FUZZ_CHECK(streamed == *events, input);
+  const auto events = read_both_ways(file.path(), chunk, input);
+  const auto dom = quen_fuzz::parse_dom(input);
+
+  const auto lines = read_both_ways(lines_path, chunk, input);
+  if (!lines) quen_fuzz::check_fixture_error(lines.error(), lines_path);
+  if (lines) {
+    std::size_t filled = 0;
+    std::size_t from = 0;
+    while (from <= input.size()) {
+      const std::size_t stop = std::min(input.find('\n', from), input.size());
+      const auto line = input.substr(from, stop - from);
+      if (line.find_first_not_of(" \t\r") != std::string_view::npos) ++filled;
+      from = stop + 1;
+    }
+    QUEN_FUZZ_CHECK(lines->size() == filled, input);
+  }
+
+  // One input in three is also read gzip-compressed, one in three zstd-compressed (compressed
+  // input is decompressed once, so compressing it again reads differently).
+  if (size % 3 != 0 && !quen_fuzz::looks_compressed(input)) {
+    packed_file.set(size % 3 == 1 ? quen_fuzz::gzip(input) : quen_fuzz::zstd(input));
+    std::vector<quenvistrel_classify::RawEvent> streamed;
+    const auto read = quenvistrel_classify::read_raw_events(
+        packed_file.path(), [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
+    const Events packed = read ? Events(std::move(streamed)) : Events(std::unexpected(read.error()));
+    QUEN_FUZZ_CHECK(same_outcome(packed, packed_file.path(), events, file.path()), input);
+  }
+  if (!events) quen_fuzz::check_fixture_error(events.error(), file.path());
+  // The oracle reads the bytes as JSON; compressed ones are another text.
+  if (quen_fuzz::looks_compressed(input)) return 0;
   if (!events) {
     quen_fuzz::print("error", events.error());
-    quen_fuzz::check_fixture_error(events.error(), file.path());
     // Refused although every element is a well-typed event: over-strict reading.
     if (dom && dom->is_array() && !quen_fuzz::has_duplicate_keys(input)) {
       bool all_valid = true;

@@ -20,18 +20,26 @@ _quenvistrelctl_command_options() {
     esac
 }
 
-# Adds to COMPREPLY the files and directories that start with $1; with $2,
-# only the files whose name ends in .$2 (and every directory, to descend).
+# Adds to COMPREPLY the files and directories that start with $1; with $2
+# ("fixtures"), only the files named as fixtures (.json, .jsonl or .ndjson,
+# maybe compressed) and every directory, to descend.
 _quenvistrelctl_files() {
-    local cur=$1 ext=${2-} IFS=$'\n' f
+    local cur=$1 only=${2-} IFS=$'\n' f base suffix
     compopt -o filenames 2>/dev/null
-    if [[ -z $ext ]]; then
+    if [[ -z $only ]]; then
         COMPREPLY+=($(compgen -f -- "$cur"))
         return
     fi
     COMPREPLY+=($(compgen -d -- "$cur"))
-    for f in $(compgen -f -X "!*.$ext" -- "$cur"); do
-        [[ -d $f ]] || COMPREPLY+=("$f")
+    for f in $(compgen -f -- "$cur"); do
+        [[ -d $f ]] && continue
+        base=$f
+        for suffix in .gz .zst .zstd; do
+            [[ $base == *"$suffix" ]] && { base=${base%"$suffix"}; break; }
+        done
+        case $base in
+            *.json | *.jsonl | *.ndjson) COMPREPLY+=("$f") ;;
+        esac
     done
 }
 
@@ -95,7 +103,7 @@ _quenvistrelctl() {
             ;;
         validate | ingest)
             # Two positional fixture files: the schema and the events.
-            _quenvistrelctl_files "$cur" json
+            _quenvistrelctl_files "$cur" fixtures
             ;;
         help)
             COMPREPLY=($(compgen -W "$_quenvistrelctl_commands" -- "$cur"))

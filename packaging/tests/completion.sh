@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # completion.sh COMPLETION
 # How the bash completion completes file names: --state takes any file, in both the
-# "--state FILE" and the "--state=FILE" form; the fixture positionals take .json files and
-# folders to descend into; names with spaces stay one word. grammar.sh checks the commands and
+# "--state FILE" and the "--state=FILE" form; the fixture positionals take .json, .jsonl and
+# .ndjson files, compressed or not, and folders to descend into; names with spaces stay one word. grammar.sh checks the commands and
 # options against the tool itself.
 set -uo pipefail
 completion=$(realpath "$1")
@@ -10,7 +10,8 @@ completion=$(realpath "$1")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/fixtures.d/deeper"
-touch "$scratch/schema.json" "$scratch/notes.txt" "$scratch/my events.json" \
+touch "$scratch/schema.json" "$scratch/notes.txt" "$scratch/my events.json" "$scratch/day.jsonl.gz" \
+  "$scratch/night.ndjson.zst" "$scratch/notes.gz" \
   "$scratch/fixtures.d/inner.json" "$scratch/fixtures.d/skip.txt"
 
 fail=0
@@ -32,16 +33,16 @@ expect() {
   fi
 }
 
-expect 'fixtures.d|my events.json|notes.txt|schema.json' --state ''
-expect 'notes.txt' --state no
-expect 'fixtures.d|my events.json|notes.txt|schema.json' --state = ''
+expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|notes.gz|notes.txt|schema.json' --state ''
+expect 'notes.gz|notes.txt' --state no
+expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|notes.gz|notes.txt|schema.json' --state = ''
 expect 'schema.json' --state = sch
 expect 'schema.json' summary --state = sch
-expect 'fixtures.d|my events.json|schema.json' validate ''
+expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|schema.json' validate ''
 expect 'my events.json' validate my
 expect 'fixtures.d/deeper|fixtures.d/inner.json' validate fixtures.d/
-expect 'fixtures.d|my events.json|schema.json' ingest --tenant 0b6f3a52-2d1e-4c47-9a0e-5f3d8c7b1a29 schema.json ''
-expect 'fixtures.d|my events.json|schema.json' --state = notes.txt --json ingest schema.json ''
+expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|schema.json' ingest --tenant 0b6f3a52-2d1e-4c47-9a0e-5f3d8c7b1a29 schema.json ''
+expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|schema.json' --state = notes.txt --json ingest schema.json ''
 expect '' alert-add --event-type ''
 expect 'alert-add|alert-eval' --state = notes.txt alert
 

@@ -42,6 +42,8 @@ depends=$(field Depends)
 [[ $depends =~ (^|, )libc6\ \(\>=\ [0-9] ]] || bad "Depends lacks a computed libc6 (>= ...): '$depends'"
 [[ $depends =~ (^|, )libstdc\+\+6 ]] || bad "Depends lacks libstdc++6: '$depends'"
 [[ $depends =~ (^|, )libpq5 ]] || bad "Depends lacks libpq5, the database client: '$depends'"
+[[ $depends =~ (^|, )zlib1g ]] || bad "Depends lacks zlib1g, for gzip fixtures: '$depends'"
+[[ $depends =~ (^|, )libzstd1 ]] || bad "Depends lacks libzstd1, for zstd fixtures: '$depends'"
 # A short description on the first line and a long one after it.
 description=$(field Description)
 summary=$(head -n1 <<<"$description")

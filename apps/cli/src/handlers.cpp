@@ -32,10 +32,21 @@ using quenvistrel_contracts::Severity;
 using quenvistrel_contracts::TimeBucket;
 using quenvistrel_contracts::VistrelEvent;
 
+// The schema of a validate or ingest run, whose two fixtures cannot both come from standard
+// input.
+std::expected<quenvistrel_classify::SourceSchema, std::string> run_schema(const std::string& schema,
+                                                                          const std::string& events) {
+  using quenvistrel_classify::STANDARD_INPUT;
+  if (schema == STANDARD_INPUT && events == STANDARD_INPUT) {
+    return std::unexpected(std::string("only one of the schema and the events can be read from standard input"));
+  }
+  return quenvistrel_classify::read_source_schema(schema);
+}
+
 }  // namespace
 
 HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
-  auto schema = quenvistrel_classify::read_source_schema(cmd.schema);
+  auto schema = run_schema(cmd.schema, cmd.events);
   if (!schema) return std::unexpected(std::move(schema.error()));
 
   // Events are judged as they are read; the report waits for the end of the fixture, so a
@@ -68,7 +79,7 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
 }
 
 HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
-  auto schema = quenvistrel_classify::read_source_schema(cmd.schema);
+  auto schema = run_schema(cmd.schema, cmd.events);
   if (!schema) return std::unexpected(std::move(schema.error()));
 
   // One workspace per run, so two runs over the same events never share rollups.

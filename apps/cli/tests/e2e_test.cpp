@@ -54,6 +54,7 @@ struct RunStep {
   std::string err;
   int status = 0;
   int line = 0;
+  std::string input;  // a file of the case folder as standard input; /dev/null when empty
 };
 struct ExpectFile {
   std::string path;
@@ -202,6 +203,11 @@ class CaseParser {
             return fail("expected '--- status <n>' with nothing below it");
           }
           run.status = std::atoi(rest.front().c_str());
+        } else if (kind == "stdin") {
+          if (rest.size() != 1 || !block.empty()) {
+            return fail("expected '--- stdin <path>' with nothing below it");
+          }
+          run.input = rest.front();
         } else if (kind == "stdout" || kind == "stderr") {
           auto content = shape_block(block, rest);
           if (!content) {
@@ -229,7 +235,7 @@ class CaseParser {
       } else if (kind == "chmod" && rest.size() == 2 && no_block()) {
         steps.emplace_back(Chmod{static_cast<fs::perms>(std::strtoul(rest[0].c_str(), nullptr, 8)), rest[1]});
       } else if (kind == "run" && no_block()) {
-        steps.emplace_back(RunStep{.args = std::move(rest), .out = {}, .err = {}, .status = 0, .line = line_no});
+        steps.emplace_back(RunStep{.args = std::move(rest), .out = {}, .err = {}, .status = 0, .line = line_no, .input = {}});
       } else if (kind == "expect-file" && needs(1)) {
         auto content = shape_block(block, {rest.begin() + 1, rest.end()});
         if (!content) {
@@ -393,7 +399,8 @@ struct Outcome {
 };
 
 Outcome run_binary(const fs::path& workdir, const fs::path& capture, const std::vector<std::string>& args,
-                   std::string binary = QUEN_CLI_BINARY) {
+                   std::string binary = QUEN_CLI_BINARY, const std::string& input = {}) {
+  const std::string input_path = input.empty() ? std::string("/dev/null") : (workdir / input).string();
   const fs::path out_path = capture / "stdout";
   const fs::path err_path = capture / "stderr";
   std::vector<char*> argv;
@@ -407,7 +414,7 @@ Outcome run_binary(const fs::path& workdir, const fs::path& capture, const std::
   const pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec.
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(input_path.c_str(), O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || chdir(workdir.c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
@@ -616,7 +623,7 @@ TEST_P(EndToEnd, Case) {
         if (!replaced) break;
         args = std::move(*replaced);
       }
-      const Outcome got = run_binary(work, base, args);
+      const Outcome got = run_binary(work, base, args, QUEN_CLI_BINARY, s->input);
       const std::string what = fmt::format("line {}: `{}`", s->line, show_args(s->args));
       check(got.status == s->status, fmt::format("{}: exit status {}, expected {}\n----- stderr\n{}", what,
                                                  got.status, s->status, got.err));

@@ -1,5 +1,6 @@
 #include "quenvistrel_classify/raw_records.hpp"
 
+#include <cstdint>
 #include <tuple>
 
 #include "quencore_contracts/echo.hpp"
@@ -79,25 +80,59 @@ namespace quenvistrel_classify {
 
 namespace {
 
+using quenvistrel_contracts::json::ReadableFile;
+
+// Whether an events fixture's name says JSON Lines, before any compression suffix.
+bool named_json_lines(std::string_view path) {
+  for (const std::string_view suffix : {".gz", ".zst", ".zstd"}) {
+    if (path.ends_with(suffix)) {
+      path.remove_suffix(suffix.size());
+      break;
+    }
+  }
+  return path.ends_with(".jsonl") || path.ends_with(".ndjson");
+}
+
+enum class Layout : std::uint8_t { Document, LinesAllowed };
+
 template <class T>
-std::expected<T, std::string> read_fixture(const std::string& path, T value = T{},
+std::expected<T, std::string> read_fixture(const std::string& path, Layout layout, T value = T{},
                                            std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK) {
-  auto read = quenvistrel_contracts::json::read_json_file_into<T>(path, std::move(value), chunk_bytes);
+  const bool standard_input = path == STANDARD_INPUT;
   // The path is the user's own, so it is never cut, but its control characters are escaped
   // like any other echoed input: a name holding a line feed or an escape sequence must not
   // split the message or drive the terminal.
-  if (!read) return std::unexpected(quencore_contracts::escape_controls(path) + ": " + read.error());
+  const auto failed = [&](const std::string& error) {
+    return std::unexpected((standard_input ? std::string(STANDARD_INPUT_NAME) : quencore_contracts::escape_controls(path)) +
+                           ": " + error);
+  };
+  auto file = standard_input ? ReadableFile::standard_input() : ReadableFile::open(path);
+  if (!file) return failed(file.error());
+  bool lines = false;
+  if (layout == Layout::LinesAllowed) {
+    if (standard_input) {
+      // A stream has no name: an object first is JSON Lines, anything else a JSON array.
+      auto first = file->first_non_space();
+      if (!first) return failed(first.error());
+      lines = *first == '{';
+    } else {
+      lines = named_json_lines(path);
+    }
+  }
+  auto read = lines ? quenvistrel_contracts::json::read_json_lines_into<T>(*file, std::move(value), chunk_bytes)
+                    : quenvistrel_contracts::json::read_json_into<T>(*file, std::move(value), chunk_bytes);
+  if (!read) return failed(read.error());
   return read;
 }
 
 }  // namespace
 
 std::expected<SourceSchema, std::string> read_source_schema(const std::string& path) {
-  return read_fixture<SourceSchema>(path);
+  return read_fixture<SourceSchema>(path, Layout::Document);
 }
 
 std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path) {
-  return read_fixture<std::vector<RawEvent>>(path);
+  return read_fixture<std::vector<RawEvent>>(path, Layout::LinesAllowed);
 }
 
 std::expected<void, std::string> read_raw_events(const std::string& path,
@@ -105,7 +140,7 @@ std::expected<void, std::string> read_raw_events(const std::string& path,
                                                  std::size_t chunk_bytes) {
   RawEventStream stream;
   stream.each = &each;
-  auto read = read_fixture<RawEventStream>(path, std::move(stream), chunk_bytes);
+  auto read = read_fixture<RawEventStream>(path, Layout::LinesAllowed, std::move(stream), chunk_bytes);
   if (!read) return std::unexpected(std::move(read.error()));
   return {};
 }

@@ -128,6 +128,36 @@ PlainSequence::Result PlainSequence::read(std::string_view text, bool end) {
   }
 }
 
+PlainSequence::Line PlainSequence::line(std::string_view text, std::size_t& pos, bool end) {
+  // Blanks within the line: a line feed ends it.
+  const auto skip_blanks = [&](std::size_t p) {
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r')) ++p;
+    return p;
+  };
+  std::size_t p = skip_blanks(pos);
+  if (p == text.size()) return end ? Line::Other : Line::More;
+  if (text[p] != '{') return Line::Other;
+  const std::size_t start = p;
+  switch (element(text, p)) {
+    case Step::Done:
+      break;
+    case Step::Short:
+      // A line that ends before its element does is the general reader's to refuse.
+      if (end || std::memchr(text.data() + start, '\n', text.size() - start) != nullptr) return Line::Other;
+      return Line::More;
+    case Step::Unsure:
+      return Line::Other;
+  }
+  // The whitespace between tokens may hold a line feed, which no element of JSON Lines spans.
+  if (std::memchr(text.data() + start, '\n', p - start) != nullptr) return Line::Other;
+  p = skip_blanks(p);
+  if (p == text.size() && !end) return Line::More;
+  if (p < text.size() && text[p] != '\n') return Line::Other;
+  ops_.element_done(target_);
+  pos = p < text.size() ? p + 1 : p;
+  return Line::Read;
+}
+
 // Walks the object opening at text[pos], handing each member's key to `member` with p at its
 // value, which `member` reads, leaving p past it. pos ends past the closing brace.
 template <class Member>

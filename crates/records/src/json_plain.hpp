@@ -45,6 +45,15 @@ class PlainSequence {
   // input ends with it.
   [[nodiscard]] Result read(std::string_view text, bool end);
 
+  // JSON Lines: reads the line that starts at text[pos] when it holds one element in the plain
+  // layout, blanks around it, and hands the element over; pos then stands past its line feed.
+  enum class Line : std::uint8_t {
+    Read,   // the line is read
+    More,   // the line may be plain, but its text does not end within `text` (and `end` is false)
+    Other,  // anything else: a blank line, or one the general reader must read
+  };
+  [[nodiscard]] Line line(std::string_view text, std::size_t& pos, bool end);
+
  private:
   enum class State : std::uint8_t { Start, First, Next, After, Closed };
   enum class Step : std::uint8_t { Done, Short, Unsure };

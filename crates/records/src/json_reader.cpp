@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -356,7 +357,8 @@ class Handler {
 
 }  // namespace
 
-std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target) {
+std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target,
+                                           std::size_t first_line) {
   boost::json::parse_options options;
   options.max_depth = kMaxDepth;
   boost::json::basic_parser<Handler> parser(options, ops, target);
@@ -365,11 +367,12 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
   Handler& handler = parser.handler();
   if (handler.failed()) {
     const auto index = static_cast<std::ptrdiff_t>(consumed) + handler.adjust();
-    return std::unexpected(with_position(std::move(handler.message()), text, index));
+    return std::unexpected(with_position(std::move(handler.message()), text, index, first_line));
   }
-  if (ec) return std::unexpected(describe_syntax_error(text, consumed, ec));
+  if (ec) return std::unexpected(describe_syntax_error(text, consumed, ec, first_line));
   if (consumed < text.size()) {
-    return std::unexpected(with_position("trailing characters", text, static_cast<std::ptrdiff_t>(consumed)));
+    return std::unexpected(
+        with_position("trailing characters", text, static_cast<std::ptrdiff_t>(consumed), first_line));
   }
   return {};
 }
@@ -466,6 +469,54 @@ std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeO
     if (ec || parser.handler().failed() || !parser.done()) return refused(fed);
   }
   return Streamed{};
+}
+
+std::expected<void, std::string> stream_lines_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                                   std::size_t chunk_bytes) {
+  // The fast reader only where an element may be read afresh after it gave up on it.
+  std::optional<PlainSequence> plain;
+  if (PlainSequence::fits(ops)) plain.emplace(ops, target);
+  std::string chunk(std::max<std::size_t>(chunk_bytes, 1), '\0');
+  std::size_t size = 0;  // bytes in the chunk
+  std::size_t line = 1;  // the line that starts the chunk
+  bool end = false;
+  // One line without its line feed, as the general reader reads it; blank ones hold nothing.
+  const auto read_line = [&](std::string_view text) -> std::expected<void, std::string> {
+    if (std::all_of(text.begin(), text.end(), is_json_space)) return {};
+    void* element = ops.push(target);
+    if (auto read = read_into(text, *ops.element, element, line); !read) return read;
+    if (ops.element_done != nullptr) ops.element_done(target);
+    return {};
+  };
+  while (!end) {
+    // A line longer than the chunk: the chunk grows to hold it.
+    if (size == chunk.size()) chunk.resize(chunk.size() * 2);
+    auto got = file.read_some(chunk.data() + size, chunk.size() - size);
+    if (!got) return std::unexpected(std::move(got.error()));
+    size += *got;
+    end = *got == 0;
+    std::size_t from = 0;
+    while (from < size) {
+      if (plain) {
+        const auto read = plain->line(std::string_view(chunk.data(), size), from, end);
+        if (read == PlainSequence::Line::Read) {
+          ++line;
+          continue;
+        }
+        if (read == PlainSequence::Line::More) break;
+      }
+      const auto* feed = static_cast<const char*>(std::memchr(chunk.data() + from, '\n', size - from));
+      if (feed == nullptr && !end) break;
+      const std::size_t stop = feed != nullptr ? static_cast<std::size_t>(feed - chunk.data()) : size;
+      if (auto read = read_line(std::string_view(chunk.data() + from, stop - from)); !read) return read;
+      ++line;
+      from = stop + 1;
+    }
+    from = std::min(from, size);
+    std::memmove(chunk.data(), chunk.data() + from, size - from);
+    size -= from;
+  }
+  return {};
 }
 
 std::string invalid_integer(std::string_view text, std::string_view expected) {

@@ -290,8 +290,8 @@ Fault locate(std::string_view text, std::size_t offset, boost::json::error_code 
 
 }  // namespace
 
-std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index) {
-  std::size_t line = 1;
+std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index, std::size_t first_line) {
+  std::size_t line = first_line;
   std::size_t column = 0;
   if (index >= 0) {
     const std::size_t end = std::min(static_cast<std::size_t>(index), text.size());
@@ -309,9 +309,10 @@ std::string with_position(std::string message, std::string_view text, std::ptrdi
   return message;
 }
 
-std::string describe_syntax_error(std::string_view text, std::size_t offset, boost::json::error_code ec) {
+std::string describe_syntax_error(std::string_view text, std::size_t offset, boost::json::error_code ec,
+                                  std::size_t first_line) {
   Fault fault = locate(text, offset, ec);
-  return with_position(std::move(fault.message), text, fault.index);
+  return with_position(std::move(fault.message), text, fault.index, first_line);
 }
 
 }  // namespace quenvistrel_contracts::json

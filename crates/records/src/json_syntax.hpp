@@ -55,10 +55,12 @@ inline bool same_text(std::string_view a, std::string_view b) {
 
 // Appends " at line {line} column {column}" for the byte at `index` of `text` (both
 // 1-based, the column counted in bytes); an index of -1 (nothing consumed) is column 0.
-std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index);
+std::string with_position(std::string message, std::string_view text, std::ptrdiff_t index,
+                          std::size_t first_line = 1);
 
 // The message and position of a parser error at `offset` (where the parser stopped),
 // worded from what the grammar expected there.
-std::string describe_syntax_error(std::string_view text, std::size_t offset, boost::json::error_code ec);
+std::string describe_syntax_error(std::string_view text, std::size_t offset, boost::json::error_code ec,
+                                  std::size_t first_line = 1);
 
 }  // namespace quenvistrel_contracts::json

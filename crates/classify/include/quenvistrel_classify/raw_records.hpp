@@ -3,6 +3,7 @@
 #include <expected>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quencore_contracts/ids.hpp"
@@ -46,7 +47,16 @@ struct SourceSchema {
   friend bool operator==(const SourceSchema&, const SourceSchema&) = default;
 };
 
-// Read a whole fixture file; errors read "{path}: {error}".
+// Fixtures are read from a file, or from standard input when the path is STANDARD_INPUT; gzip
+// and zstd input is decompressed as it is read. An events fixture is a JSON array of events,
+// or JSON Lines (one event per line, blank lines skipped) when its name ends in ".jsonl" or
+// ".ndjson" before any ".gz", ".zst" or ".zstd", or when it is standard input and its first
+// byte other than whitespace is "{".
+inline constexpr std::string_view STANDARD_INPUT = "-";
+// How errors name standard input.
+inline constexpr std::string_view STANDARD_INPUT_NAME = "standard input";
+
+// Read a whole fixture; errors read "{path}: {error}".
 [[nodiscard]] std::expected<SourceSchema, std::string> read_source_schema(const std::string& path);
 [[nodiscard]] std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path);
 // Reads the events fixture event by event, handing each to `each` as soon as it has been read

@@ -67,19 +67,17 @@ template <class T>
   return value;
 }
 
-// Reads the file at `path` as one JSON document holding a T, into `value`. The text is
-// streamed to the parser, never held whole; only a document that fails has its text read
-// again, up to just past the fault, into a fresh T, so that its error names the exact fault
-// and position. The chunk size is a parameter for tests.
+// Reads `file` as one JSON document holding a T, into `value`. The text is streamed to the
+// parser, never held whole; only a document that fails has its text read again, up to just
+// past the fault, into a fresh T, so that its error names the exact fault and position. The
+// chunk size is a parameter for tests.
 template <class T>
-[[nodiscard]] std::expected<T, std::string> read_json_file_into(const std::string& path, T value,
-                                                                std::size_t chunk_bytes = READ_CHUNK) {
-  auto file = ReadableFile::open(path);
-  if (!file) return std::unexpected(std::move(file.error()));
-  auto streamed = detail::stream_into(*file, Codec<T>::ops, &value, chunk_bytes);
+[[nodiscard]] std::expected<T, std::string> read_json_into(ReadableFile& file, T value,
+                                                           std::size_t chunk_bytes = READ_CHUNK) {
+  auto streamed = detail::stream_into(file, Codec<T>::ops, &value, chunk_bytes);
   if (!streamed) return std::unexpected(std::move(streamed.error()));
   if (streamed->outcome == detail::StreamOutcome::Read) return value;
-  auto text = file->head(streamed->stop + detail::FAULT_CONTEXT);
+  auto text = file.head(streamed->stop + detail::FAULT_CONTEXT);
   if (!text) return std::unexpected(std::move(text.error()));
   auto again = read_json<T>(*text);
   if (!again) return std::unexpected(std::move(again.error()));
@@ -89,7 +87,19 @@ template <class T>
 }
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {
-  return read_json_file_into<T>(path, T{});
+  auto file = ReadableFile::open(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  return read_json_into<T>(*file, T{});
+}
+
+// Reads `file` as JSON Lines into `value`, a sequence of records (detail::stream_lines_into).
+template <class T>
+[[nodiscard]] std::expected<T, std::string> read_json_lines_into(ReadableFile& file, T value,
+                                                                 std::size_t chunk_bytes = READ_CHUNK) {
+  if (auto read = detail::stream_lines_into(file, Codec<T>::ops, &value, chunk_bytes); !read) {
+    return std::unexpected(std::move(read.error()));
+  }
+  return value;
 }
 
 // Appends `value` in the state file's pretty layout.

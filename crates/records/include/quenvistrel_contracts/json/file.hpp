@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,17 +13,24 @@ namespace quenvistrel_contracts::json {
 // in cache and keep page faults off the read, large enough that the system calls do not count.
 inline constexpr std::size_t READ_CHUNK = std::size_t{1} << 20;
 
-// A file opened for reading, closed when this goes away. Errors are the system's text for the
-// failure, e.g. "No such file or directory" or "Is a directory", without the path.
+// A fixture opened for reading, closed when this goes away. Errors are the system's text for
+// the failure, e.g. "No such file or directory" or "Is a directory", without the path.
 //
 // Opening never waits. A FIFO is opened without waiting for a writer: one that has no writer
 // when it is first read fails at once with NO_WRITER, while a pipe with a writer is read as
 // its data comes (`validate schema.json <(generator)`).
+//
+// Input that starts with the gzip or the zstd magic is decompressed as it is read: every
+// reader sees, and every position counts, the decompressed text. Neither magic can begin JSON
+// text, so no input that is read as JSON changes meaning. A corrupt or cut-off stream is an
+// error like a failed read ("corrupt gzip data (…)", "truncated zstd data").
 class ReadableFile {
  public:
   static constexpr std::string_view NO_WRITER = "the pipe has no writer";
 
   [[nodiscard]] static std::expected<ReadableFile, std::string> open(const std::string& path);
+  // Standard input, which is read as a stream whatever it is (its offset is the caller's).
+  [[nodiscard]] static std::expected<ReadableFile, std::string> standard_input();
   ReadableFile(ReadableFile&& other) noexcept;
   ReadableFile& operator=(ReadableFile&&) = delete;
   ReadableFile(const ReadableFile&) = delete;
@@ -37,13 +45,31 @@ class ReadableFile {
   [[nodiscard]] std::expected<std::string, std::string> head(std::size_t size);
   // The whole content, read from the start.
   [[nodiscard]] std::expected<std::string, std::string> read_all() { return head(SIZE_MAX); }
+  // The first byte of the text that is not JSON whitespace, or -1 for a text of whitespace
+  // only; nothing is consumed, read_some still starts at the beginning.
+  [[nodiscard]] std::expected<int, std::string> first_non_space();
+
+  struct Decoder;  // a decompressing stream, json_file.cpp
 
  private:
-  ReadableFile(int fd, bool regular, bool fifo) : fd_(fd), regular_(regular), fifo_(fifo) {}
+  ReadableFile(int fd, bool regular, bool fifo);
+  // The file's own bytes, from where their reading stands.
+  std::expected<std::size_t, std::string> read_raw(char* data, std::size_t size);
+  // The text's bytes, from where its reading stands, without keeping or look-ahead.
+  std::expected<std::size_t, std::string> read_text(char* data, std::size_t size);
+  // Reads the first bytes of the file, enough to tell whether it is compressed.
+  std::expected<void, std::string> sniff();
+
   int fd_ = -1;
   bool regular_ = false;
   bool fifo_ = false;
   bool writer_seen_ = false;  // a FIFO read has found data or waited for a writer
+  bool sniffed_ = false;
+  std::string raw_;           // the file's first bytes, read to sniff, not yet handed on
+  std::size_t raw_at_ = 0;
+  std::unique_ptr<Decoder> decoder_;  // set for compressed input
+  std::string ahead_;         // text read by first_non_space, not yet handed out
+  std::size_t ahead_at_ = 0;
   std::string kept_;          // what read_some handed out, for an input that is not regular
 };
 

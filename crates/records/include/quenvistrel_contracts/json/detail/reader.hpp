@@ -75,8 +75,10 @@ struct TypeOps {
 };
 
 // Parses `text` as one JSON document into `target`, which `ops` describes. Only whitespace
-// may surround the value. The error ends with " at line {line} column {column}".
-[[nodiscard]] std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target);
+// may surround the value. The error ends with " at line {line} column {column}", lines
+// counted from `first_line` (a text that is one line of a larger file).
+[[nodiscard]] std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target,
+                                                         std::size_t first_line = 1);
 
 // What a streamed read of a file ended with.
 enum class StreamOutcome : std::uint8_t {
@@ -105,6 +107,14 @@ inline constexpr std::size_t FAULT_CONTEXT = 4096;
 // text keeps to the plain layout (json_plain.hpp), with the same result.
 [[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
                                                                std::size_t chunk_bytes = READ_CHUNK);
+
+// Reads `file` from where its reading stands as JSON Lines into the sequence `target`, which
+// `ops` describes (a Sequence): each line that is not blank holds one
+// element, read and handed over as an element of a JSON array is. The error is a failed read's
+// or the first faulty line's, " at line {line} column {column}" counting the file's lines.
+// Memory holds one chunk, or one line when a line is longer.
+[[nodiscard]] std::expected<void, std::string> stream_lines_into(ReadableFile& file, const TypeOps& ops,
+                                                                 void* target, std::size_t chunk_bytes = READ_CHUNK);
 
 // Message texts shared by the codecs.
 [[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);
