@@ -10,9 +10,11 @@
 #include <fmt/format.h>
 
 #include "listing.hpp"
+#include "progress.hpp"
 #include "quenvistrel_alerts/evaluate.hpp"
 #include "quenvistrel_classify/gate.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
+#include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 #include "store.hpp"
 
@@ -55,15 +57,22 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   std::uint64_t accepted = 0;
   std::vector<std::string> rejections;
   const quenvistrel_classify::Gate gate(*schema);
-  auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
-    // Only the verdict: the event the gate would build is never stored.
-    if (const auto reason = gate.judge(raw)) {
-      rejections.push_back(fmt::format("event {}: {}", index, quenvistrel_classify::to_string(*reason)));
-    } else {
-      ++accepted;
-    }
-    ++index;
-  });
+  quenvistrel_classify::ReadProgress input;
+  Progress progress(input);
+  auto read = quenvistrel_classify::read_raw_events(
+      cmd.events,
+      [&](const RawEvent& raw) {
+        // Only the verdict: the event the gate would build is never stored.
+        if (const auto reason = gate.judge(raw)) {
+          rejections.push_back(fmt::format("event {}: {}", index, quenvistrel_classify::to_string(*reason)));
+        } else {
+          ++accepted;
+        }
+        ++index;
+        progress.event(index, accepted);
+      },
+      quenvistrel_contracts::json::READ_CHUNK, &input);
+  progress.clear();
   if (!read) return std::unexpected(std::move(read.error()));
 
   std::string text = fmt::format("{} accepted, {} rejected", accepted, rejections.size());
@@ -95,18 +104,26 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   std::uint64_t rejected = 0;
   std::string rejections;  // printed once the whole fixture is known to be good
   const quenvistrel_classify::Gate gate(*schema);
-  auto read = quenvistrel_classify::read_raw_events(cmd.events, [&](const RawEvent& raw) {
-    auto result = gate.classify(raw, cmd.tenant, workspace, ctx.now);
-    if (const auto* reason = std::get_if<RejectReason>(&result)) {
-      rejections += "rejected: ";
-      rejections += quenvistrel_classify::to_string(*reason);
-      rejections += '\n';
-      ++rejected;
-      return;
-    }
-    run.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
-    ++accepted;
-  });
+  quenvistrel_classify::ReadProgress input;
+  Progress progress(input);
+  auto read = quenvistrel_classify::read_raw_events(
+      cmd.events,
+      [&](const RawEvent& raw) {
+        auto result = gate.classify(raw, cmd.tenant, workspace, ctx.now);
+        if (const auto* reason = std::get_if<RejectReason>(&result)) {
+          rejections += "rejected: ";
+          rejections += quenvistrel_classify::to_string(*reason);
+          rejections += '\n';
+          ++rejected;
+        } else {
+          run.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
+          ++accepted;
+        }
+        progress.event(accepted + rejected, accepted);
+      },
+      quenvistrel_contracts::json::READ_CHUNK, &input);
+  // Gone before the rejection lines and the report.
+  progress.clear();
   if (!read) return std::unexpected(std::move(read.error()));
   std::fwrite(rejections.data(), 1, rejections.size(), stderr);
   return Report{boost::json::object{{"accepted", accepted}, {"rejected", rejected}},

@@ -328,10 +328,6 @@ void RowWriter::alert(std::int64_t seq, const quenvistrel_contracts::AlertEvent&
   boolean(a.acknowledged);
 }
 
-std::string param_uuid(const Uuid& v) { return {reinterpret_cast<const char*>(v.bytes.data()), 16}; }
-
-std::string param_numeric(std::uint64_t v) { return numeric_bytes(v); }
-
 std::string param_int8(std::int64_t v) {
   std::string out;
   put_big(out, v);

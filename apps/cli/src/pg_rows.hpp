@@ -77,8 +77,6 @@ class RowWriter {
 };
 
 // The binary parameter of one value, for PgConnection::exec_params.
-[[nodiscard]] std::string param_uuid(const quencore_contracts::Uuid& v);
-[[nodiscard]] std::string param_numeric(std::uint64_t v);
 [[nodiscard]] std::string param_int8(std::int64_t v);
 // The timestamptz of a whole Unix second; one beyond the years 0000 to 9999 (and so beyond
 // every stored time) is moved nearer, to a day outside them.

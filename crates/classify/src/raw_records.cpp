@@ -97,7 +97,8 @@ enum class Layout : std::uint8_t { Document, LinesAllowed };
 
 template <class T>
 std::expected<T, std::string> read_fixture(const std::string& path, Layout layout, T value = T{},
-                                           std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK) {
+                                           std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK,
+                                           ReadProgress* progress = nullptr) {
   const bool standard_input = path == STANDARD_INPUT;
   // The path is the user's own, so it is never cut, but its control characters are escaped
   // like any other echoed input: a name holding a line feed or an escape sequence must not
@@ -108,6 +109,10 @@ std::expected<T, std::string> read_fixture(const std::string& path, Layout layou
   };
   auto file = standard_input ? ReadableFile::standard_input() : ReadableFile::open(path);
   if (!file) return failed(file.error());
+  if (progress != nullptr) {
+    progress->size = file->size();
+    file->count_into(&progress->bytes_read);
+  }
   bool lines = false;
   if (layout == Layout::LinesAllowed) {
     if (standard_input) {
@@ -137,10 +142,10 @@ std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::str
 
 std::expected<void, std::string> read_raw_events(const std::string& path,
                                                  const std::function<void(const RawEvent&)>& each,
-                                                 std::size_t chunk_bytes) {
+                                                 std::size_t chunk_bytes, ReadProgress* progress) {
   RawEventStream stream;
   stream.each = &each;
-  auto read = read_fixture<RawEventStream>(path, Layout::LinesAllowed, std::move(stream), chunk_bytes);
+  auto read = read_fixture<RawEventStream>(path, Layout::LinesAllowed, std::move(stream), chunk_bytes, progress);
   if (!read) return std::unexpected(std::move(read.error()));
   return {};
 }

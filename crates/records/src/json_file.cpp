@@ -119,7 +119,8 @@ struct ReadableFile::Decoder {
       in.erase(0, at);
       at = 0;
       const std::size_t used = in.size();
-      in.resize(used + kRawChunk);
+      // Uninitialised growth: the pull overwrites what it reports.
+      in.resize_and_overwrite(used + kRawChunk, [](char*, std::size_t n) { return n; });
       auto pulled = pull(in.data() + used, kRawChunk);
       if (!pulled) return std::unexpected(std::move(pulled.error()));
       in.resize(used + *pulled);
@@ -154,7 +155,7 @@ std::expected<ReadableFile, std::string> ReadableFile::open(const std::string& p
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   }
-  return ReadableFile(fd, S_ISREG(st.st_mode), fifo);
+  return ReadableFile(fd, S_ISREG(st.st_mode), fifo, S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0);
 }
 
 std::expected<ReadableFile, std::string> ReadableFile::standard_input() {
@@ -164,7 +165,8 @@ std::expected<ReadableFile, std::string> ReadableFile::standard_input() {
   return ReadableFile(fd, false, false);
 }
 
-ReadableFile::ReadableFile(int fd, bool regular, bool fifo) : fd_(fd), regular_(regular), fifo_(fifo) {}
+ReadableFile::ReadableFile(int fd, bool regular, bool fifo, std::uint64_t size)
+    : fd_(fd), regular_(regular), fifo_(fifo), size_(size) {}
 
 ReadableFile::ReadableFile(ReadableFile&& other) noexcept
     : fd_(other.fd_),
@@ -177,7 +179,9 @@ ReadableFile::ReadableFile(ReadableFile&& other) noexcept
       decoder_(std::move(other.decoder_)),
       ahead_(std::move(other.ahead_)),
       ahead_at_(other.ahead_at_),
-      kept_(std::move(other.kept_)) {
+      kept_(std::move(other.kept_)),
+      size_(other.size_),
+      counted_(other.counted_) {
   other.fd_ = -1;
 }
 
@@ -203,6 +207,7 @@ std::expected<std::size_t, std::string> ReadableFile::read_raw(char* data, std::
     // open for writing, and waiting could last for ever.
     if (got == 0 && fifo_ && !writer_seen_) return std::unexpected(std::string(NO_WRITER));
     if (fifo_) writer_seen_ = true;
+    if (counted_ != nullptr) *counted_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got);
   }
 }

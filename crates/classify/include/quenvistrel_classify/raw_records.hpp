@@ -59,12 +59,20 @@ inline constexpr std::string_view STANDARD_INPUT_NAME = "standard input";
 // Read a whole fixture; errors read "{path}: {error}".
 [[nodiscard]] std::expected<SourceSchema, std::string> read_source_schema(const std::string& path);
 [[nodiscard]] std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::string& path);
+// What a caller showing progress may watch while a fixture is read.
+struct ReadProgress {
+  std::uint64_t bytes_read = 0;  // of the file itself (compressed bytes for compressed input)
+  std::uint64_t size = 0;        // the file's size; 0 when it has none (a pipe, standard input)
+};
+
 // Reads the events fixture event by event, handing each to `each` as soon as it has been read
 // whole, in file order, so that the list is never held. A fixture that turns out to be broken
 // gives its error after earlier events were handed over: a caller holds back whatever it does
-// with them until the read has succeeded. The size of the chunks read is a parameter for tests.
+// with them until the read has succeeded. The size of the chunks read is a parameter for tests;
+// `progress`, when given, is kept up to date while the fixture is read.
 [[nodiscard]] std::expected<void, std::string> read_raw_events(const std::string& path,
                                                                const std::function<void(const RawEvent&)>& each,
-                                                               std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK);
+                                                               std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK,
+                                                               ReadProgress* progress = nullptr);
 
 }  // namespace quenvistrel_classify

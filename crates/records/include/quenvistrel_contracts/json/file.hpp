@@ -45,6 +45,12 @@ class ReadableFile {
   [[nodiscard]] std::expected<std::string, std::string> head(std::size_t size);
   // The whole content, read from the start.
   [[nodiscard]] std::expected<std::string, std::string> read_all() { return head(SIZE_MAX); }
+  // From now on adds the count of the file's own bytes read (compressed ones, for compressed
+  // input) to `*counter`, for a caller that shows progress.
+  void count_into(std::uint64_t* counter) { counted_ = counter; }
+  // The file's size when it is a regular file, else 0.
+  [[nodiscard]] std::uint64_t size() const { return size_; }
+
   // The first byte of the text that is not JSON whitespace, or -1 for a text of whitespace
   // only; nothing is consumed, read_some still starts at the beginning.
   [[nodiscard]] std::expected<int, std::string> first_non_space();
@@ -52,7 +58,7 @@ class ReadableFile {
   struct Decoder;  // a decompressing stream, json_file.cpp
 
  private:
-  ReadableFile(int fd, bool regular, bool fifo);
+  ReadableFile(int fd, bool regular, bool fifo, std::uint64_t size = 0);
   // The file's own bytes, from where their reading stands.
   std::expected<std::size_t, std::string> read_raw(char* data, std::size_t size);
   // The text's bytes, from where its reading stands, without keeping or look-ahead.
@@ -71,6 +77,8 @@ class ReadableFile {
   std::string ahead_;         // text read by first_non_space, not yet handed out
   std::size_t ahead_at_ = 0;
   std::string kept_;          // what read_some handed out, for an input that is not regular
+  std::uint64_t size_ = 0;
+  std::uint64_t* counted_ = nullptr;
 };
 
 // The whole file in one buffer.
