@@ -57,8 +57,7 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   std::uint64_t accepted = 0;
   std::vector<std::string> rejections;
   const quenvistrel_classify::Gate gate(*schema);
-  quenvistrel_classify::ReadProgress input;
-  Progress progress(input);
+  Progress progress;
   auto read = quenvistrel_classify::read_raw_events(
       cmd.events,
       [&](const RawEvent& raw) {
@@ -71,7 +70,7 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
         ++index;
         progress.event(index, accepted);
       },
-      quenvistrel_contracts::json::READ_CHUNK, &input);
+      quenvistrel_contracts::json::READ_CHUNK, progress.input());
   progress.clear();
   if (!read) return std::unexpected(std::move(read.error()));
 
@@ -104,8 +103,7 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
   std::uint64_t rejected = 0;
   std::string rejections;  // printed once the whole fixture is known to be good
   const quenvistrel_classify::Gate gate(*schema);
-  quenvistrel_classify::ReadProgress input;
-  Progress progress(input);
+  Progress progress;
   auto read = quenvistrel_classify::read_raw_events(
       cmd.events,
       [&](const RawEvent& raw) {
@@ -121,7 +119,7 @@ HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
         }
         progress.event(accepted + rejected, accepted);
       },
-      quenvistrel_contracts::json::READ_CHUNK, &input);
+      quenvistrel_contracts::json::READ_CHUNK, progress.input());
   // Gone before the rejection lines and the report.
   progress.clear();
   if (!read) return std::unexpected(std::move(read.error()));

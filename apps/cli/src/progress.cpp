@@ -29,8 +29,7 @@ double megabytes(std::uint64_t bytes) { return static_cast<double>(bytes) / 1e6;
 
 }  // namespace
 
-Progress::Progress(const quenvistrel_classify::ReadProgress& input)
-    : input_(input), on_(stderr_is_terminal()), start_(Clock::now()), last_(start_) {}
+Progress::Progress() : on_(stderr_is_terminal()), start_(Clock::now()), last_(start_) {}
 
 void Progress::draw(std::uint64_t read, std::uint64_t accepted) {
   const auto now = Clock::now();

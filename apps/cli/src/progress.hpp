@@ -15,7 +15,7 @@ namespace quenvistrel_cli {
 // see exactly the bytes they always did.
 class Progress {
  public:
-  explicit Progress(const quenvistrel_classify::ReadProgress& input);
+  Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress() { clear(); }
@@ -26,11 +26,13 @@ class Progress {
   }
   // Removes the line, if one is shown.
   void clear();
+  // What the fixture's reader keeps up to date for the line.
+  quenvistrel_classify::ReadProgress* input() { return &input_; }
 
  private:
   void draw(std::uint64_t read, std::uint64_t accepted);
 
-  const quenvistrel_classify::ReadProgress& input_;
+  quenvistrel_classify::ReadProgress input_;
   bool on_ = false;
   bool shown_ = false;
   std::chrono::steady_clock::time_point start_;

@@ -478,7 +478,7 @@ std::expected<void, std::string> stream_lines_into(ReadableFile& file, const Typ
   if (PlainSequence::fits(ops)) plain.emplace(ops, target);
   std::string chunk(std::max<std::size_t>(chunk_bytes, 1), '\0');
   std::size_t size = 0;  // bytes in the chunk
-  std::size_t line = 1;  // the line that starts the chunk
+  std::size_t line = 1;  // the number of the line that starts at `from`
   bool end = false;
   // One line without its line feed, as the general reader reads it; blank ones hold nothing.
   const auto read_line = [&](std::string_view text) -> std::expected<void, std::string> {
