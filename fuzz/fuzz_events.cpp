@@ -9,7 +9,11 @@
 //    or the same events in order;
 //  - the same text read as JSON Lines does too, and what it accepts has one event per line
 //    that is not blank;
-//  - the text compressed as gzip and as zstd reads exactly as the text itself.
+//  - the text compressed as gzip and as zstd reads exactly as the text itself;
+//  - through a pipe, whose text is followed as it is read rather than read again after a
+//    fault, it reads exactly as from the file.
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -81,6 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         packed_file.path(), [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
     const Events packed = read ? Events(std::move(streamed)) : Events(std::unexpected(read.error()));
     QUEN_FUZZ_CHECK(same_outcome(packed, packed_file.path(), events, file.path()), input);
+  }
+  // Through a pipe that holds the whole input, so it can be written before it is read. An empty
+  // pipe whose writer has gone reads as a FIFO that never had one.
+  if (!input.empty() && input.size() < 60000) {
+    int ends[2];
+    QUEN_FUZZ_CHECK(::pipe(ends) == 0, "pipe");
+    QUEN_FUZZ_CHECK(::write(ends[1], input.data(), input.size()) == static_cast<ssize_t>(input.size()), "write");
+    ::close(ends[1]);
+    const std::string piped_path = "/dev/fd/" + std::to_string(ends[0]);
+    std::vector<quenvistrel_classify::RawEvent> streamed;
+    const auto read = quenvistrel_classify::read_raw_events(
+        piped_path, [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
+    ::close(ends[0]);
+    const Events piped = read ? Events(std::move(streamed)) : Events(std::unexpected(read.error()));
+    QUEN_FUZZ_CHECK(same_outcome(piped, piped_path, events, file.path()), input);
   }
   if (!events) quen_fuzz::check_fixture_error(events.error(), file.path());
   // The oracle reads the bytes as JSON; compressed ones are another text.

@@ -179,7 +179,7 @@ ReadableFile::ReadableFile(ReadableFile&& other) noexcept
       decoder_(std::move(other.decoder_)),
       ahead_(std::move(other.ahead_)),
       ahead_at_(other.ahead_at_),
-      kept_(std::move(other.kept_)),
+      tap_(std::move(other.tap_)),
       size_(other.size_),
       counted_(other.counted_) {
   other.fd_ = -1;
@@ -256,7 +256,7 @@ std::expected<std::size_t, std::string> ReadableFile::read_some(char* data, std:
     if (!got) return got;
     n = *got;
   }
-  if (!regular_) kept_.append(data, n);
+  if (tap_ && n > 0) tap_(std::string_view(data, n));
   return n;
 }
 
@@ -274,19 +274,7 @@ std::expected<int, std::string> ReadableFile::first_non_space() {
   }
 }
 
-std::expected<std::string, std::string> ReadableFile::head(std::size_t size) {
-  std::string text;
-  if (!regular_) {
-    char chunk[1 << 16];
-    while (kept_.size() < size) {
-      auto got = read_some(chunk, std::min(sizeof chunk, size - kept_.size()));
-      if (!got) return std::unexpected(std::move(got.error()));
-      if (*got == 0) break;
-    }
-    return kept_.substr(0, size);
-  }
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return system_error(errno);
+std::expected<void, std::string> ReadableFile::reread(const std::function<bool(std::string_view)>& sink) {
   std::size_t raw_offset = 0;
   // Reads the file's own bytes from its start, whatever the streamed reading has taken.
   const auto pread_some = [&](char* to, std::size_t n) -> std::expected<std::size_t, std::string> {
@@ -316,21 +304,33 @@ std::expected<std::string, std::string> ReadableFile::head(std::size_t size) {
   } else {
     raw_offset = 0;
   }
-  // The size is a hint: the loop reads until `size` or the end, whatever the file holds by then.
-  std::size_t capacity = std::min(size, st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096);
-  std::size_t used = 0;
-  while (used < size) {
-    if (used == capacity) capacity = std::min(size, capacity * 2);
-    // Uninitialised growth: the bytes are overwritten at once.
-    text.resize_and_overwrite(capacity, [](char*, std::size_t n) { return n; });
-    auto got = decoder ? decoder->read(text.data() + used, capacity - used, pread_some)
-                       : pread_some(text.data() + used, capacity - used);
+  std::unique_ptr<char[]> piece(new char[READ_CHUNK]);
+  while (true) {
+    auto got = decoder ? decoder->read(piece.get(), READ_CHUNK, pread_some) : pread_some(piece.get(), READ_CHUNK);
     if (!got) return std::unexpected(std::move(got.error()));
-    if (*got == 0) break;
-    used += *got;
+    if (*got == 0 || !sink(std::string_view(piece.get(), *got))) return {};
   }
-  text.resize(used);
-  return text;
+}
+
+std::expected<std::string, std::string> ReadableFile::read_all() {
+  std::string text;
+  if (regular_) {
+    // The size is a hint: the text is whatever the file holds by the time it is read.
+    text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size_, std::uint64_t{1} << 30)) + 1);
+    auto read = reread([&](std::string_view piece) {
+      text.append(piece);
+      return true;
+    });
+    if (!read) return std::unexpected(std::move(read.error()));
+    return text;
+  }
+  char chunk[1 << 16];
+  while (true) {
+    auto got = read_some(chunk, sizeof chunk);
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) return text;
+    text.append(chunk, *got);
+  }
 }
 
 std::expected<std::string, std::string> read_file(const std::string& path) {

@@ -63,13 +63,26 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-// The basic_parser handler. A failing callback records its message and where the value it
-// judged ends relative to the offset the parser reports for that kind of callback:
+// Where a value the reader refused ends, from where the parser stopped: stop + adjust. The
+// parser reports, per kind of value:
 //   strings and keys: the closing quote                       -> +0
 //   numbers: the byte after the number (it ends only there)   -> -1
 //   true, null: the first letter                              -> +3
 //   false: the first letter                                   -> +4
 //   '{' '[' '}' ']': the bracket itself                       -> +0
+// except that a literal begun in an earlier piece of a streamed read is reported at its last
+// letter; so a literal's adjust applies only when the stop holds its first letter.
+struct Anchor {
+  std::ptrdiff_t adjust = 0;
+  char first = 0;  // a literal's first letter
+
+  std::ptrdiff_t index(std::size_t stop, char at_stop) const {
+    const auto at = static_cast<std::ptrdiff_t>(stop);
+    return first != 0 && at_stop != first ? at : at + adjust;
+  }
+};
+
+// The basic_parser handler. A failing callback records its message and its value's Anchor.
 class Handler {
  public:
   static constexpr std::size_t max_object_size = static_cast<std::size_t>(-1);
@@ -81,7 +94,7 @@ class Handler {
 
   bool failed() const { return failed_; }
   std::string& message() { return message_; }
-  std::ptrdiff_t adjust() const { return adjust_; }
+  const Anchor& anchor() const { return anchor_; }
 
   bool on_document_begin(boost::json::error_code&) { return true; }
   bool on_document_end(boost::json::error_code&) { return true; }
@@ -100,7 +113,7 @@ class Handler {
         push(FrameKind::EnumObject, slot.ops, slot.target);
         return true;
       default:
-        return type_error(ec, *slot.ops, "map", 0);
+        return type_error(ec, *slot.ops, "map", Anchor{});
     }
   }
 
@@ -110,10 +123,10 @@ class Handler {
       const RecordOps& r = *f.ops->record;
       if (const std::uint64_t missing = r.required & ~f.seen; missing != 0) {
         const auto index = static_cast<std::size_t>(__builtin_ctzll(missing));
-        return fail(ec, fmt::format("missing field `{}`", r.fields[index].name), 0);
+        return fail(ec, fmt::format("missing field `{}`", r.fields[index].name), Anchor{});
       }
     } else if (f.kind == FrameKind::EnumObject && f.seen == 0) {
-      return fail(ec, fmt::format("invalid type: empty map, expected {}", expected_text(*f.ops)), 0);
+      return fail(ec, fmt::format("invalid type: empty map, expected {}", expected_text(*f.ops)), Anchor{});
     }
     --depth_;
     value_done();
@@ -123,7 +136,7 @@ class Handler {
   bool on_array_begin(boost::json::error_code& ec) {
     const Slot slot = take_slot();
     if (slot.ops == nullptr) return push(FrameKind::Skip, nullptr, nullptr), true;
-    if (slot.ops->shape != Shape::Sequence) return type_error(ec, *slot.ops, "sequence", 0);
+    if (slot.ops->shape != Shape::Sequence) return type_error(ec, *slot.ops, "sequence", Anchor{});
     push(FrameKind::Sequence, slot.ops, slot.target);
     return true;
   }
@@ -174,9 +187,9 @@ class Handler {
     bool ok = true;
     if (slot.ops != nullptr) {
       if (slot.ops->from_string == nullptr) {
-        ok = type_error(ec, *slot.ops, fmt::format("string {}", quoted(text)), 0);
+        ok = type_error(ec, *slot.ops, fmt::format("string {}", quoted(text)), Anchor{});
       } else if (!slot.ops->from_string(slot.target, text, message_)) {
-        ok = fail(ec, 0);
+        ok = fail(ec, Anchor{});
       }
     }
     part_.clear();
@@ -184,48 +197,36 @@ class Handler {
     return ok;
   }
 
-  // A number's text is needed only for messages; a number split across the chunks of a
-  // streamed read shows only its last part here, but any fault makes the reader go over the
-  // whole text again, where numbers arrive whole.
-  bool on_number_part(boost::json::string_view, boost::json::error_code&) { return true; }
-
-  bool on_int64(std::int64_t v, boost::json::string_view s, boost::json::error_code& ec) {
-    const Slot slot = take_slot();
-    if (slot.ops != nullptr) {
-      const std::string_view text(s.data(), s.size());
-      if (slot.ops->from_int64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", shown(text)), -1);
-      if (!slot.ops->from_int64(slot.target, v, text, message_)) return fail(ec, -1);
-    }
-    value_done();
+  // A number's text is needed only for messages; one split across the chunks of a streamed
+  // read arrives in parts.
+  bool on_number_part(boost::json::string_view s, boost::json::error_code&) {
+    part_.append(s.data(), s.size());
     return true;
   }
 
+  bool on_int64(std::int64_t v, boost::json::string_view s, boost::json::error_code& ec) {
+    return on_integer(&TypeOps::from_int64, v, s, ec);
+  }
   bool on_uint64(std::uint64_t v, boost::json::string_view s, boost::json::error_code& ec) {
-    const Slot slot = take_slot();
-    if (slot.ops != nullptr) {
-      const std::string_view text(s.data(), s.size());
-      if (slot.ops->from_uint64 == nullptr) return type_error(ec, *slot.ops, fmt::format("integer `{}`", shown(text)), -1);
-      if (!slot.ops->from_uint64(slot.target, v, text, message_)) return fail(ec, -1);
-    }
-    value_done();
-    return true;
+    return on_integer(&TypeOps::from_uint64, v, s, ec);
   }
 
   bool on_double(double, boost::json::string_view s, boost::json::error_code& ec) {
+    const std::string_view text = whole(s);
     const Slot slot = take_slot();
-    if (slot.ops != nullptr) {
-      // No target holds a fraction.
-      return type_error(ec, *slot.ops, fmt::format("floating point `{}`", shown(std::string_view(s.data(), s.size()))), -1);
-    }
-    value_done();
-    return true;
+    bool ok = true;
+    // No target holds a fraction.
+    if (slot.ops != nullptr) ok = type_error(ec, *slot.ops, fmt::format("floating point `{}`", shown(text)), Anchor{-1});
+    part_.clear();
+    if (ok) value_done();
+    return ok;
   }
 
   bool on_bool(bool v, boost::json::error_code& ec) {
     const Slot slot = take_slot();
     if (slot.ops != nullptr) {
       if (slot.ops->from_bool == nullptr) {
-        return type_error(ec, *slot.ops, v ? "boolean `true`" : "boolean `false`", v ? 3 : 4);
+        return type_error(ec, *slot.ops, v ? "boolean `true`" : "boolean `false`", v ? Anchor{3, 't'} : Anchor{4, 'f'});
       }
       slot.ops->from_bool(slot.target, v);
     }
@@ -235,7 +236,7 @@ class Handler {
 
   bool on_null(boost::json::error_code& ec) {
     const Slot slot = take_slot();
-    if (slot.ops != nullptr && slot.ops->shape != Shape::Unit) return type_error(ec, *slot.ops, "null", 3);
+    if (slot.ops != nullptr && slot.ops->shape != Shape::Unit) return type_error(ec, *slot.ops, "null", Anchor{3, 'n'});
     value_done();
     return true;
   }
@@ -248,6 +249,24 @@ class Handler {
     if (part_.empty()) return {last.data(), last.size()};
     part_.append(last.data(), last.size());
     return part_;
+  }
+
+  template <class Int>
+  bool on_integer(bool (*TypeOps::*from)(void*, Int, std::string_view, std::string&), Int v,
+                  boost::json::string_view s, boost::json::error_code& ec) {
+    const std::string_view text = whole(s);
+    const Slot slot = take_slot();
+    bool ok = true;
+    if (slot.ops != nullptr) {
+      if (slot.ops->*from == nullptr) {
+        ok = type_error(ec, *slot.ops, fmt::format("integer `{}`", shown(text)), Anchor{-1});
+      } else if (!(slot.ops->*from)(slot.target, v, text, message_)) {
+        ok = fail(ec, Anchor{-1});
+      }
+    }
+    part_.clear();
+    if (ok) value_done();
+    return ok;
   }
 
   Frame& top() { return frames_[depth_ - 1]; }
@@ -307,7 +326,7 @@ class Handler {
       return true;
     }
     const std::uint64_t bit = std::uint64_t{1} << index;
-    if ((f.seen & bit) != 0) return fail(ec, fmt::format("duplicate field `{}`", r.fields[index].name), 0);
+    if ((f.seen & bit) != 0) return fail(ec, fmt::format("duplicate field `{}`", r.fields[index].name), Anchor{});
     f.seen |= bit;
     f.hint = index + 1;
     f.value_ops = r.fields[index].ops;
@@ -318,29 +337,28 @@ class Handler {
   bool enum_key(Frame& f, std::string_view key, boost::json::error_code& ec) {
     if (f.seen != 0) {
       return fail(ec, fmt::format("invalid type: map with more than one member, expected {}", expected_text(*f.ops)),
-                  0);
+                  Anchor{});
     }
-    if (!f.ops->from_string(f.target, key, message_)) return fail(ec, 0);
+    if (!f.ops->from_string(f.target, key, message_)) return fail(ec, Anchor{});
     f.seen = 1;
     f.value_ops = &kUnitOps;
     f.value_target = nullptr;
     return true;
   }
 
-  bool type_error(boost::json::error_code& ec, const TypeOps& ops, std::string_view unexpected,
-                  std::ptrdiff_t adjust) {
-    return fail(ec, fmt::format("invalid type: {}, expected {}", unexpected, expected_text(ops)), adjust);
+  bool type_error(boost::json::error_code& ec, const TypeOps& ops, std::string_view unexpected, Anchor anchor) {
+    return fail(ec, fmt::format("invalid type: {}, expected {}", unexpected, expected_text(ops)), anchor);
   }
 
-  bool fail(boost::json::error_code& ec, std::string message, std::ptrdiff_t adjust) {
+  bool fail(boost::json::error_code& ec, std::string message, Anchor anchor) {
     message_ = std::move(message);
-    return fail(ec, adjust);
+    return fail(ec, anchor);
   }
 
   // message_ already holds the text.
-  bool fail(boost::json::error_code& ec, std::ptrdiff_t adjust) {
+  bool fail(boost::json::error_code& ec, Anchor anchor) {
     failed_ = true;
-    adjust_ = adjust;
+    anchor_ = anchor;
     // Any code will do: the parser only needs one to stop; failed_ tells it apart.
     ec = boost::json::error::exception;
     return false;
@@ -351,7 +369,7 @@ class Handler {
   std::size_t depth_ = 0;
   std::string part_;
   bool failed_ = false;
-  std::ptrdiff_t adjust_ = 0;
+  Anchor anchor_;
   std::string message_;
 };
 
@@ -366,7 +384,7 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
   const std::size_t consumed = parser.write_some(false, text.data(), text.size(), ec);
   Handler& handler = parser.handler();
   if (handler.failed()) {
-    const auto index = static_cast<std::ptrdiff_t>(consumed) + handler.adjust();
+    const auto index = handler.anchor().index(consumed, consumed < text.size() ? text[consumed] : '\0');
     return std::unexpected(with_position(std::move(handler.message()), text, index, first_line));
   }
   if (ec) return std::unexpected(describe_syntax_error(text, consumed, ec, first_line));
@@ -377,11 +395,27 @@ std::expected<void, std::string> read_into(std::string_view text, const TypeOps&
   return {};
 }
 
-std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
-                                                 std::size_t chunk_bytes) {
+namespace {
+
+// Where and why a streamed parse stopped: the parser's code, or a message of the reader's own
+// about the value anchored there.
+struct StreamFault {
+  std::size_t stop = 0;
+  boost::json::error_code ec;
+  std::string message;
+  Anchor anchor;
+
+  static StreamFault syntax(std::size_t stop, boost::json::error_code ec) { return {stop, ec, {}, {}}; }
+  static StreamFault own(std::size_t stop, std::string message, Anchor anchor = {}) {
+    return {stop, {}, std::move(message), anchor};
+  }
+};
+
+// Parses the text as stream_into does; a fault is returned as where and why it stopped.
+std::expected<std::optional<StreamFault>, std::string> parse_stream(ReadableFile& file, const TypeOps& ops,
+                                                                    void* target, std::size_t chunk_bytes) {
   const std::size_t kChunk = chunk_bytes == 0 ? 1 : chunk_bytes;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
-  const auto refused = [](std::size_t stop) { return Streamed{StreamOutcome::Refused, stop}; };
   std::size_t fed = 0;   // the offset in the input of chunk[0]
   std::size_t size = 0;  // bytes in the chunk
   std::size_t from = 0;  // where in the chunk the general parser starts
@@ -413,9 +447,12 @@ std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeO
           size -= pos;
           break;
         case PlainSequence::Outcome::Finished:
-          return Streamed{};
+          return std::nullopt;
         case PlainSequence::Outcome::Refused:
-          return refused(fed + pos);
+          // Between elements, where the parser would stop too: at the end of the input, or
+          // at a byte that cannot stand there.
+          return StreamFault::syntax(fed + pos,
+                                     pos == size ? boost::json::error::incomplete : boost::json::error::syntax);
         case PlainSequence::Outcome::HandOver:
           bracket = true;
           from = pos;
@@ -438,22 +475,27 @@ std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeO
   options.max_depth = kMaxDepth;
   boost::json::basic_parser<Handler> parser(options, ops, target);
   boost::json::error_code ec;
+  const auto fault = [&](std::size_t stop) {
+    Handler& handler = parser.handler();
+    if (handler.failed()) return StreamFault::own(stop, std::move(handler.message()), handler.anchor());
+    return StreamFault::syntax(stop, ec);
+  };
   // The array the plain reader opened, opened again for the general parser.
   if (bracket) parser.write_some(true, "[", 1, ec);
   // Feeds `n` bytes at `offset` in the input; only whitespace may follow the value.
-  const auto feed = [&](const char* data, std::size_t n, std::size_t offset) -> std::optional<Streamed> {
+  const auto feed = [&](const char* data, std::size_t n, std::size_t offset) -> std::optional<StreamFault> {
     std::size_t consumed = 0;
     if (!parser.done()) {
       consumed = parser.write_some(true, data, n, ec);
-      if (ec || parser.handler().failed()) return refused(offset + consumed);
+      if (ec || parser.handler().failed()) return fault(offset + consumed);
     }
     while (consumed < n && is_json_space(data[consumed])) ++consumed;
-    if (consumed < n) return refused(offset + consumed);
+    if (consumed < n) return StreamFault::own(offset + consumed, "trailing characters");
     return std::nullopt;
   };
   while (true) {
     if (size > from) {
-      if (auto stop = feed(chunk.get() + from, size - from, fed + from)) return *stop;
+      if (auto stop = feed(chunk.get() + from, size - from, fed + from)) return stop;
     }
     fed += size;
     from = 0;
@@ -466,9 +508,58 @@ std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeO
   }
   if (!parser.done()) {
     parser.write_some(false, nullptr, 0, ec);
-    if (ec || parser.handler().failed() || !parser.done()) return refused(fed);
+    if (!ec && !parser.handler().failed() && !parser.done()) ec = boost::json::error::incomplete;
+    if (ec || parser.handler().failed()) return fault(fed);
   }
-  return Streamed{};
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::expected<void, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                             std::size_t chunk_bytes) {
+  // A stream's text is followed as it is read, behind what the parser may still stop in; a
+  // file's is read again only when there is a fault to describe.
+  std::optional<FaultLocator> followed;
+  if (!file.rereadable()) {
+    followed.emplace(std::max<std::size_t>(chunk_bytes, 1));
+    file.tap([&followed](std::string_view piece) { followed->feed(piece); });
+  }
+  auto parsed = parse_stream(file, ops, target, chunk_bytes);
+  if (!parsed || !*parsed) {
+    file.tap({});
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    return {};
+  }
+  const StreamFault& fault = **parsed;
+  FaultLocator reread;
+  FaultLocator& locator = followed ? *followed : reread;
+  locator.stop_at(fault.stop);
+  if (followed) {
+    // The text just past the fault, which its description may need; the tap feeds it.
+    char more[4096];
+    while (locator.wants_more()) {
+      auto got = file.read_some(more, sizeof more);
+      if (!got) {
+        file.tap({});
+        return std::unexpected(std::move(got.error()));
+      }
+      if (*got == 0) break;
+    }
+    file.tap({});
+  } else {
+    auto read = file.reread([&locator](std::string_view piece) {
+      locator.feed(piece);
+      return locator.wants_more();
+    });
+    if (!read) return std::unexpected(std::move(read.error()));
+    // Text shorter than where the parser stopped: the file was cut while it was read.
+    if (locator.fed() < fault.stop) return std::unexpected(std::string("the file changed while it was read"));
+  }
+  if (!fault.message.empty()) {
+    return std::unexpected(locator.message_at(fault.message, fault.anchor.index(fault.stop, locator.byte_at_stop())));
+  }
+  return std::unexpected(locator.syntax_error(fault.ec));
 }
 
 std::expected<void, std::string> stream_lines_into(ReadableFile& file, const TypeOps& ops, void* target,

@@ -2,7 +2,9 @@
 // the chunk boundaries fall: inside keys, strings, escapes, numbers and multi-byte characters.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,13 +41,11 @@ class StreamedRead : public testing::Test {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
-  // The streamed outcome with chunks of `chunk` bytes.
-  qj::detail::StreamOutcome stream(std::vector<VistrelRollup>& into, std::size_t chunk) {
+  // The streamed read with chunks of `chunk` bytes.
+  std::expected<void, std::string> stream(std::vector<VistrelRollup>& into, std::size_t chunk) {
     auto file = qj::ReadableFile::open(path_);
     EXPECT_TRUE(file);
-    auto streamed = qj::detail::stream_into(*file, qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
-    EXPECT_TRUE(streamed);
-    return streamed->outcome;
+    return qj::detail::stream_into(*file, qj::Codec<std::vector<VistrelRollup>>::ops, &into, chunk);
   }
 
   std::string path_;
@@ -66,7 +66,7 @@ TEST_F(StreamedRead, AgreesWithTheWholeTextForEveryChunkSize) {
   put(text);
   for (std::size_t chunk = 1; chunk <= 23; ++chunk) {
     std::vector<VistrelRollup> read;
-    ASSERT_EQ(stream(read, chunk), qj::detail::StreamOutcome::Read) << chunk;
+    ASSERT_TRUE(stream(read, chunk)) << chunk;
     EXPECT_EQ(read, rollups) << chunk;
   }
   EXPECT_EQ(*qj::read_json_file<std::vector<VistrelRollup>>(path_), rollups);
@@ -80,18 +80,19 @@ TEST_F(StreamedRead, FaultsAreReportedAsTheWholeTextReportsThem) {
       "[",                                          // unfinished
       "",                                           // empty
       "[{\"count\": 1, \"count\": 2}]",              // duplicate field
+      "[true]", "false", "[null]",                  // literals, split or whole
+      "[\"\xed\"][\x80\"",                          // a bad byte just before a stop
   };
   for (const auto& text : cases) {
     put(text);
+    auto whole = qj::read_json<std::vector<VistrelRollup>>(text);
+    ASSERT_FALSE(whole);
     for (std::size_t chunk : {1, 2, 1 << 20}) {
       std::vector<VistrelRollup> read;
-      EXPECT_EQ(stream(read, chunk), qj::detail::StreamOutcome::Refused) << text << " / " << chunk;
+      auto streamed = stream(read, chunk);
+      ASSERT_FALSE(streamed) << text << " / " << chunk;
+      EXPECT_EQ(streamed.error(), whole.error()) << text << " / " << chunk;
     }
-    auto whole = qj::read_json<std::vector<VistrelRollup>>(text);
-    auto file = qj::read_json_file<std::vector<VistrelRollup>>(path_);
-    ASSERT_FALSE(whole);
-    ASSERT_FALSE(file);
-    EXPECT_EQ(file.error(), whole.error()) << text;
   }
   EXPECT_EQ(qj::read_json_file<std::vector<VistrelRollup>>(path_ + ".absent").error(), "No such file or directory");
   EXPECT_EQ(qj::read_json_file<std::vector<VistrelRollup>>("/tmp").error(), "Is a directory");
@@ -199,6 +200,41 @@ TEST_F(PipeRead, AFifoWithASlowWriterIsReadAsItComes) {
       EXPECT_EQ(file.error(), whole.error());
     }
   }
+}
+
+// A stream cannot be read again, so its text is followed as it is read: a fault after 256 MiB
+// of whitespace is described exactly, in a child whose peak memory stays far below that.
+TEST(StreamFault, FarIntoAPipeCostsMemoryIndependentOfItsOffset) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ends[1]);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    auto file = qj::read_json_file<Rollups>("/dev/fd/" + std::to_string(ends[0]));
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const bool exact = !file && file.error() == "expected value at line 2 column 268435457";
+    std::_Exit(exact && after.ru_maxrss - before.ru_maxrss < 64 * 1024 ? 0 : 1);
+  }
+  ::close(ends[0]);
+  const std::string spaces(1 << 20, ' ');
+  bool written = ::write(ends[1], "[\n", 2) == 2;
+  for (int i = 0; i < 256 && written; ++i) {
+    for (std::size_t at = 0; at < spaces.size() && written;) {
+      const ssize_t n = ::write(ends[1], spaces.data() + at, spaces.size() - at);
+      written = n > 0;
+      at += written ? static_cast<std::size_t>(n) : 0;
+    }
+  }
+  written = written && ::write(ends[1], "x]", 2) == 2;
+  ::close(ends[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // What a shell's <(generator) gives: an anonymous pipe, whose writer may already be gone.

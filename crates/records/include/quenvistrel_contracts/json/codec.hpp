@@ -68,22 +68,14 @@ template <class T>
 }
 
 // Reads `file` as one JSON document holding a T, into `value`. The text is streamed to the
-// parser, never held whole; only a document that fails has its text read again, up to just
-// past the fault, into a fresh T, so that its error names the exact fault and position. The
-// chunk size is a parameter for tests.
+// parser, never held whole (detail::stream_into). The chunk size is a parameter for tests.
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_into(ReadableFile& file, T value,
                                                            std::size_t chunk_bytes = READ_CHUNK) {
-  auto streamed = detail::stream_into(file, Codec<T>::ops, &value, chunk_bytes);
-  if (!streamed) return std::unexpected(std::move(streamed.error()));
-  if (streamed->outcome == detail::StreamOutcome::Read) return value;
-  auto text = file.head(streamed->stop + detail::FAULT_CONTEXT);
-  if (!text) return std::unexpected(std::move(text.error()));
-  auto again = read_json<T>(*text);
-  if (!again) return std::unexpected(std::move(again.error()));
-  // The same bytes read whole cannot pass where they failed streamed: the file was rewritten
-  // in place while it was read.
-  return std::unexpected(std::string("the file changed while it was read"));
+  if (auto read = detail::stream_into(file, Codec<T>::ops, &value, chunk_bytes); !read) {
+    return std::unexpected(std::move(read.error()));
+  }
+  return value;
 }
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_file(const std::string& path) {

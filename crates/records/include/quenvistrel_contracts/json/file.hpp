@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,12 +40,17 @@ class ReadableFile {
 
   // Up to `size` bytes from where the last read stopped; 0 at the end.
   [[nodiscard]] std::expected<std::size_t, std::string> read_some(char* data, std::size_t size);
-  // The first `size` bytes (fewer when the input ends sooner). A regular file is read again
-  // from its start; any other input cannot be, so the bytes read_some handed out are kept for
-  // this, and what is still missing is read on.
-  [[nodiscard]] std::expected<std::string, std::string> head(std::size_t size);
-  // The whole content, read from the start.
-  [[nodiscard]] std::expected<std::string, std::string> read_all() { return head(SIZE_MAX); }
+  // The whole content: a regular file's from its start, any other input's from where its
+  // reading stands.
+  [[nodiscard]] std::expected<std::string, std::string> read_all();
+  // Whether reread() can give the text again: a regular file, not a stream.
+  [[nodiscard]] bool rereadable() const { return regular_; }
+  // Hands the text of a regular file from its start, piece by piece, to `sink` until it
+  // returns false or the text ends; read_some is not disturbed.
+  [[nodiscard]] std::expected<void, std::string> reread(const std::function<bool(std::string_view)>& sink);
+  // From now on hands every piece read_some hands out to `tap` as well (for a stream, whose
+  // text cannot be read again); an empty function stops it.
+  void tap(std::function<void(std::string_view)> tap) { tap_ = std::move(tap); }
   // From now on adds the count of the file's own bytes read (compressed ones, for compressed
   // input) to `*counter`, for a caller that shows progress.
   void count_into(std::uint64_t* counter) { counted_ = counter; }
@@ -76,7 +82,7 @@ class ReadableFile {
   std::unique_ptr<Decoder> decoder_;  // set for compressed input
   std::string ahead_;         // text read by first_non_space, not yet handed out
   std::size_t ahead_at_ = 0;
-  std::string kept_;          // what read_some handed out, for an input that is not regular
+  std::function<void(std::string_view)> tap_;
   std::uint64_t size_ = 0;
   std::uint64_t* counted_ = nullptr;
 };

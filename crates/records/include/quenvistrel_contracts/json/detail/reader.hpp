@@ -80,33 +80,17 @@ struct TypeOps {
 [[nodiscard]] std::expected<void, std::string> read_into(std::string_view text, const TypeOps& ops, void* target,
                                                          std::size_t first_line = 1);
 
-// What a streamed read of a file ended with.
-enum class StreamOutcome : std::uint8_t {
-  Read,     // the document is in the target
-  Refused,  // not a valid document; `stop` tells how much of the text shows why
-};
-
-struct Streamed {
-  StreamOutcome outcome = StreamOutcome::Read;
-  // Refused: where the parser stopped. read_into over the first stop + FAULT_CONTEXT bytes
-  // gives the exact error, so a fault near the start of a huge or endless input costs no
-  // more than its offset.
-  std::size_t stop = 0;
-};
-
-// Enough text past the point where the parser stopped for any fault's description: the rest
-// of an escape or a character, the letters of a literal.
-inline constexpr std::size_t FAULT_CONTEXT = 4096;
-
 // Parses `file` from where its reading stands as one JSON document into `target`, feeding the
-// parser chunk by chunk as they are read, so the whole text of a regular file is never held
-// (a pipe's bytes are kept by `file`, which cannot read them again). The error is the
-// system's text of a failed read. The chunk size is a parameter for tests.
+// parser chunk by chunk as they are read, so the whole text is never held. The error is the
+// system's text of a failed read, or the document's fault worded as read_into words it. A
+// fault is described from a window of text around it (json_syntax.hpp): a regular file's text
+// is read again up to just past the fault, a stream's is followed as it is read, so memory
+// does not grow with the fault's offset. The chunk size is a parameter for tests.
 //
 // A sequence of records handed over one by one (`element_done`) is read the fast way while its
 // text keeps to the plain layout (json_plain.hpp), with the same result.
-[[nodiscard]] std::expected<Streamed, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
-                                                               std::size_t chunk_bytes = READ_CHUNK);
+[[nodiscard]] std::expected<void, std::string> stream_into(ReadableFile& file, const TypeOps& ops, void* target,
+                                                           std::size_t chunk_bytes = READ_CHUNK);
 
 // Reads `file` from where its reading stands as JSON Lines into the sequence `target`, which
 // `ops` describes (a Sequence): each line that is not blank holds one
