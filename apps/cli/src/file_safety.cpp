@@ -162,7 +162,15 @@ FileReplacement::FileReplacement(const ReplaceTarget& target, const FileCalls& c
   }
   temp_ = prefix + temp_name(target_.path.substr(prefix.size()), ::getpid(), *suffix);
   fd_ = calls_.open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd_ < 0) error_ = errno;
+  if (fd_ < 0) {
+    error_ = errno;
+    return;
+  }
+  struct stat st {};
+  // A power of two, as block sizes are; anything else keeps the common 4 KiB.
+  if (::fstat(fd_, &st) == 0 && st.st_blksize >= 512 && (st.st_blksize & (st.st_blksize - 1)) == 0) {
+    block_ = st.st_blksize;
+  }
 }
 
 FileReplacement::~FileReplacement() {
@@ -187,6 +195,7 @@ void FileReplacement::advance(std::size_t bytes) {
     ::sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE);
     flushed_ = written_;
   }
+  if (meter_) meter_(static_cast<std::uint64_t>(written_));
 }
 
 void FileReplacement::write(std::string_view bytes) {
@@ -214,6 +223,20 @@ void FileReplacement::write(std::string_view bytes) {
 }
 
 void FileReplacement::copy(int from, off_t offset, std::string_view bytes) {
+  if (failed()) return;
+  if (offset % block_ != written_ % block_) {
+    copy_range(from, offset, bytes);
+    return;
+  }
+  const auto head = std::min(bytes.size(), static_cast<std::size_t>((block_ - offset % block_) % block_));
+  write(bytes.substr(0, head));
+  bytes.remove_prefix(head);
+  const std::size_t blocks = bytes.size() - bytes.size() % static_cast<std::size_t>(block_);
+  copy_range(from, offset + static_cast<off_t>(head), bytes.substr(0, blocks));
+  write(bytes.substr(blocks));
+}
+
+void FileReplacement::copy_range(int from, off_t offset, std::string_view bytes) {
   constexpr std::size_t kSlice = std::size_t{32} << 20;
   while (!bytes.empty() && !failed()) {
     const std::size_t size = std::min(bytes.size(), kSlice);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,9 +68,13 @@ class FileReplacement {
   // The write-back of what was written is started every 32 MiB, so the final fsync waits only
   // for the last stretch.
   void write(std::string_view bytes);
-  // Copies `bytes`, which are the `size` bytes at `offset` of the open file `from`, inside the
-  // kernel; where the file systems cannot, writes them.
+  // Copies `bytes`, which are the bytes at `offset` of the open file `from`, inside the kernel;
+  // where the file systems cannot, writes them. A run that lies at the same place within a
+  // block in both files is copied from its first block boundary to its last, its ragged ends
+  // written, so that a file system that shares blocks between files clones them.
   void copy(int from, off_t offset, std::string_view bytes);
+  // While set, told how many bytes the new file holds after each slice written or copied.
+  void watch(std::function<void(std::uint64_t written)> meter) { meter_ = std::move(meter); }
   // A failure found by the caller; it replaces any failure kept so far.
   void fail(std::string message);
   [[nodiscard]] bool failed() const { return error_ != 0 || !failure_.empty(); }
@@ -77,6 +82,7 @@ class FileReplacement {
 
  private:
   void advance(std::size_t bytes);
+  void copy_range(int from, off_t offset, std::string_view bytes);
   void keep_ownership();
   void discard();
 
@@ -89,6 +95,8 @@ class FileReplacement {
   std::string failure_;  // a failure that is not an errno
   off_t written_ = 0;    // bytes in the temporary so far
   off_t flushed_ = 0;    // of which write-back was started
+  off_t block_ = 4096;   // the new file's block size
+  std::function<void(std::uint64_t)> meter_;
   struct sigaction previous_xfsz_ {};
   bool xfsz_ignored_ = false;
 };

@@ -15,6 +15,7 @@
 #include "quenvistrel_aggregate/store_json.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 #include "quenvistrel_contracts/json/stored_event.hpp"
+#include "progress.hpp"
 
 namespace quenvistrel_contracts::json {
 
@@ -145,12 +146,23 @@ struct StateSave::Impl {
     return !self->failed();
   }
 
+  // Runs a long stretch of the save with its bytes shown at a terminal; the stretches between
+  // (an ingest's own events, as they come) leave the line to the fixture's read.
+  template <class Step>
+  void shown(Step step) {
+    if (failed()) return;
+    SaveProgress progress;
+    replacement->watch([&progress](std::uint64_t written) { progress.written(written); });
+    step();
+    replacement->watch({});
+  }
+
   std::expected<void, std::string> finish(const CliState& state) {
     if (!early_failure.empty()) return std::unexpected(early_failure);
-    if (!failed()) {
+    shown([&] {
       end_document(writer, state);
       writer.drain();
-    }
+    });
     // Bytes copied from the loaded file are only the state's if nobody changed that file since;
     // a source that changed also explains any failure of copying from it.
     if (source != nullptr && (source->damaged() || !source->unchanged())) {
@@ -168,8 +180,10 @@ struct StateSave::Impl {
 
 StateSave::StateSave(const std::string& path, const CliState& state, const FileCalls& calls)
     : impl_(std::make_unique<Impl>(path, state, calls)) {
-  begin_document(impl_->writer);
-  add_events(state.store.events);
+  impl_->shown([&] {
+    begin_document(impl_->writer);
+    write_events(impl_->writer, state.store.events);
+  });
 }
 
 StateSave::~StateSave() = default;

@@ -93,6 +93,52 @@ TEST_F(FileSafety, ReplacementThatIsNotCommittedOrFailsLeavesNothing) {
   EXPECT_EQ(entries().size(), 2u);
 }
 
+// A file system that shares blocks clones only whole blocks at equal places: a run that lies
+// at the same place within a block in both files is copied from its first block boundary to
+// its last, the ragged ends written.
+struct CopyCall {
+  off_t from, to;
+  std::size_t size;
+};
+std::vector<CopyCall> copy_calls;
+
+TEST_F(FileSafety, CopiesRunsBlockAlignedAtEqualOffsets) {
+  const std::string source_path = dir_ + "/source";
+  std::string text;
+  for (int i = 0; text.size() < 40000; ++i) text += std::to_string(i) + ',';
+  put(source_path, text);
+  const auto source = mapped(source_path);
+  FileCalls recording = real_file_calls();
+  recording.copy_file_range = [](int from, off_t* from_offset, int to, off_t* to_offset, std::size_t size,
+                                 unsigned flags) -> ssize_t {
+    copy_calls.push_back({*from_offset, ::lseek(to, 0, SEEK_CUR), size});
+    return ::copy_file_range(from, from_offset, to, to_offset, size, flags);
+  };
+  auto target = resolve_replace_target(path_);
+  ASSERT_TRUE(target);
+  std::uint64_t metered = 0;
+  {
+    FileReplacement replacement(*target, recording, "the file");
+    replacement.watch([&metered](std::uint64_t written) { metered = written; });
+    replacement.write(text.substr(0, 100));  // an unchanged head, as the state's is
+    replacement.copy(source->fd(), 100, source->bytes().substr(100, 30000));
+    replacement.write("]");
+    replacement.copy(source->fd(), 7, source->bytes().substr(7, 9000));  // elsewhere: copied as it is
+    ASSERT_TRUE(replacement.commit());
+  }
+  EXPECT_EQ(get(path_), text.substr(0, 30100) + "]" + text.substr(7, 9000));
+  EXPECT_EQ(metered, 39101u);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  const auto block = static_cast<off_t>(st.st_blksize);
+  ASSERT_EQ(copy_calls.size(), 2u);
+  EXPECT_EQ(copy_calls[0].from, block);
+  EXPECT_EQ(copy_calls[0].to, block);
+  EXPECT_EQ(copy_calls[0].size, static_cast<std::size_t>((30100 / block - 1) * block));
+  EXPECT_EQ(copy_calls[1].from, 7);
+  EXPECT_EQ(copy_calls[1].size, 9000u);
+}
+
 TEST_F(FileSafety, MappingNoticesAFileThatShrankOrChanged) {
   put(path_, std::string(3 * 4096, 'x'));
   const auto file = mapped(path_);
