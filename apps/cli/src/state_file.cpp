@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -214,31 +216,98 @@ std::string render_state(const CliState& state) {
 
 std::expected<CliState, std::string> parse_state(std::string_view text) { return json::read_json<CliState>(text); }
 
+namespace {
+
+constexpr std::string_view kHead = "{\n  \"store\": {\n    \"events\": [";
+constexpr std::string_view kFirst = "\n      ";
+constexpr std::string_view kEnd = "\n    ]";
+static_assert(json::kStoredEventSeparator.substr(1) == kFirst);
+
+// Whether `expected` stands at `pos`. Its size is a constant, so the comparison compiles to a
+// load or two: this runs once per event.
+template <std::size_t N>
+bool stands_at(std::string_view text, std::size_t pos, std::string_view expected) {
+  return text.size() - pos >= N && std::memcmp(text.data() + pos, expected.data(), N) == 0;
+}
+
+// Recognises the events of the list from `pos`, where the lead of its first event stands
+// (kFirst, or the separator when the events before were recognised apart), into `events`,
+// up to the list's end or, when `stop` is given, exactly up to `stop`, the end of an event.
+// Returns where it stopped; nothing when the text is not the writer's.
+std::optional<std::size_t> recognize_events(std::string_view text, std::size_t pos, std::string_view lead,
+                                            std::size_t stop, quenvistrel_aggregate::EventLog& events) {
+  json::RecognizedDay day;
+  bool first = true;
+  while (true) {
+    if (first) {
+      if (!text.substr(pos).starts_with(lead)) return std::nullopt;
+      pos += lead.size();
+    } else if (pos == stop) {
+      return pos;
+    } else if (stands_at<json::kStoredEventSeparator.size()>(text, pos, json::kStoredEventSeparator)) {
+      pos += json::kStoredEventSeparator.size();
+    } else if (stop == std::string_view::npos && stands_at<kEnd.size()>(text, pos, kEnd)) {
+      return pos;
+    } else {
+      return std::nullopt;
+    }
+    std::int64_t occurred = 0;
+    const std::size_t end = json::recognize_stored_event(text, pos, occurred, day);
+    if (end == std::string_view::npos || end > stop) return std::nullopt;
+    events.append_encoded(text.substr(pos, end - pos), occurred, !first);
+    pos = end;
+    first = false;
+  }
+}
+
+// The end of an event near the middle of the list: where the text between two events, with the
+// start of the second, stands. Such text can only be that: inside a string a line feed would
+// be escaped. Nothing when there is none near the middle (the list may end before it).
+std::optional<std::size_t> middle_event_end(std::string_view text) {
+  static constexpr std::string_view kBetween = "\n      },\n      {\n        \"contract_version\": ";
+  const std::size_t middle = kHead.size() + (text.size() - kHead.size()) / 2;
+  const std::size_t found = text.substr(middle, std::size_t{1} << 20).find(kBetween);
+  if (found == std::string_view::npos) return std::nullopt;
+  return middle + found + std::string_view("\n      }").size();
+}
+
+// The events from kHead on: where their list ends, or nothing when the text is not the
+// writer's. A large list is recognised in two halves at once; the second starts right after
+// the separator that follows the first, so together they are exactly what one pass accepts.
+std::optional<std::size_t> recognize_event_list(std::string_view text, std::size_t split_from,
+                                                quenvistrel_aggregate::EventLog& events) {
+  const std::optional<std::size_t> split = text.size() >= split_from ? middle_event_end(text) : std::nullopt;
+  if (!split) return recognize_events(text, kHead.size(), kFirst, std::string_view::npos, events);
+  quenvistrel_aggregate::EventLog later;
+  std::optional<std::size_t> later_end;
+  std::optional<std::thread> helper;
+  try {
+    helper.emplace([&] {
+      later_end = recognize_events(text, *split, json::kStoredEventSeparator, std::string_view::npos, later);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: one pass does it all.
+    return recognize_events(text, kHead.size(), kFirst, std::string_view::npos, events);
+  }
+  const auto first_end = recognize_events(text, kHead.size(), kFirst, *split, events);
+  helper->join();
+  if (!first_end || *first_end != *split || !later_end) return std::nullopt;
+  events.append_log(std::move(later));
+  return later_end;
+}
+
+}  // namespace
+
 // The events are recognised byte by byte and kept as the bytes they are; only the rest
 // (rollups, indicators, rules, alerts) goes through the JSON reader, and must then write back
 // exactly as it stands.
-std::optional<CliState> recognize_state(std::string_view text) {
-  constexpr std::string_view kHead = "{\n  \"store\": {\n    \"events\": [";
+std::optional<CliState> recognize_state(std::string_view text, std::size_t split_from) {
   if (!text.starts_with(kHead) || text.substr(kHead.size()).starts_with("]")) return std::nullopt;
 
   quenvistrel_aggregate::EventLog events;
-  json::RecognizedDay day;
-  std::size_t pos = kHead.size();
-  constexpr std::string_view kFirst = "\n      ";
-  constexpr std::string_view kEnd = "\n    ]";
-  static_assert(json::kStoredEventSeparator.substr(1) == kFirst);
-  while (true) {
-    const bool first = events.empty();
-    if (!first && text.substr(pos).starts_with(kEnd)) break;
-    const std::string_view lead = first ? kFirst : json::kStoredEventSeparator;
-    if (!text.substr(pos).starts_with(lead)) return std::nullopt;
-    pos += lead.size();
-    std::int64_t occurred = 0;
-    const std::size_t end = json::recognize_stored_event(text, pos, occurred, day);
-    if (end == std::string_view::npos) return std::nullopt;
-    events.append_encoded(text.substr(pos, end - pos), occurred, !first);
-    pos = end;
-  }
+  const std::optional<std::size_t> list_end = recognize_event_list(text, split_from, events);
+  if (!list_end) return std::nullopt;
+  const std::size_t pos = *list_end;
 
   // The rest, read as the same document with an empty event list: the head, then everything
   // from the list's closing bracket on.

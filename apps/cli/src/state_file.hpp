@@ -58,7 +58,10 @@ class StateSave {
 // The state of a text in exactly the layout render_state writes, read without the JSON
 // reader's work per value: what parse_state would give, and render_state gives the text back.
 // Empty for any other text, which is then for parse_state to read or refuse. The events point
-// into `text`, which must outlive them.
-[[nodiscard]] std::optional<CliState> recognize_state(std::string_view text);
+// into `text`, which must outlive them. A text of `split_from` bytes or more has its events
+// recognised in two halves at once, with the same outcome.
+inline constexpr std::size_t STATE_SPLIT_FROM = std::size_t{64} << 20;
+[[nodiscard]] std::optional<CliState> recognize_state(std::string_view text,
+                                                      std::size_t split_from = STATE_SPLIT_FROM);
 
 }  // namespace quenvistrel_cli

@@ -506,6 +506,15 @@ TEST_F(StateFile, OwnLayoutIsRecognisedAndAnyOtherIsReadAlike) {
   ASSERT_TRUE(recognized);
   EXPECT_EQ(*recognized, state);
   EXPECT_EQ(render_state(*recognized), text);
+  // Recognised in two halves at once, as large files are: the same state, one run of events.
+  const CliState more = many_events(40);
+  const std::string more_text = render_state(more);
+  auto halves = recognize_state(more_text, 0);
+  ASSERT_TRUE(halves);
+  EXPECT_EQ(*halves, more);
+  std::size_t runs = 0;
+  halves->store.events.for_each_run([&runs](std::string_view) { ++runs; });
+  EXPECT_EQ(runs, 1u);
 
   // The same document with other spacing, a different spelling of one value or an extra key
   // is the reader's, and reads as the same state where it means the same.
@@ -523,9 +532,11 @@ TEST_F(StateFile, OwnLayoutIsRecognisedAndAnyOtherIsReadAlike) {
     ASSERT_TRUE(loaded) << loaded.error();
     EXPECT_EQ(*loaded, state);
   }
-  EXPECT_FALSE(recognize_state(upper));
-  EXPECT_FALSE(recognize_state(text + " "));
-  EXPECT_FALSE(recognize_state(text.substr(0, text.size() - 1)));
+  for (const std::size_t split_from : {STATE_SPLIT_FROM, std::size_t{0}}) {
+    EXPECT_FALSE(recognize_state(upper, split_from));
+    EXPECT_FALSE(recognize_state(text + " ", split_from));
+    EXPECT_FALSE(recognize_state(text.substr(0, text.size() - 1), split_from));
+  }
   EXPECT_FALSE(recognize_state(render_state(CliState{})));  // nothing to gain: the reader's
 }
 

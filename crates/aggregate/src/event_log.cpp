@@ -113,6 +113,16 @@ void EventLog::append_encoded(std::string_view text, std::int64_t occurred_secon
   tail_in_block_ = false;
 }
 
+void EventLog::append_log(EventLog&& later) {
+  if (later.entries_.empty()) return;
+  const std::size_t at = entries_.size();
+  entries_.insert(entries_.end(), later.entries_.begin(), later.entries_.end());
+  if (at != 0) entries_[at].size_and_joined |= Entry::kJoined;
+  blocks_.insert(blocks_.end(), later.blocks_.begin(), later.blocks_.end());
+  tail_in_block_ = false;
+  later = EventLog();
+}
+
 VistrelEvent EventLog::operator[](std::size_t i) const {
   auto event = json::decode_stored_event(text(i));
   // Every text in the log was written by the encoder or recognised as its output. One that

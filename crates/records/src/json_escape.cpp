@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "json_syntax.hpp"
+#include "scan_kernel.hpp"
 #include "quencore_contracts/hex.hpp"
 #include "quenvistrel_contracts/json/escape.hpp"
 
@@ -28,21 +29,17 @@ char* write_escaped(char* p, std::string_view text) {
   const char* in = text.data();
   const char* const end = in + text.size();
   while (in != end) {
-    // Most text needs no escape at all: copy it a word at a time.
-    while (end - in >= 8) {
-      std::uint64_t v = 0;
-      std::memcpy(&v, in, 8);
-      if (word_needs_escape(v)) break;
-      std::memcpy(p, in, 8);
-      p += 8;
-      in += 8;
-    }
-    if (in == end) break;
+    // Most text needs no escape at all: copy it a run at a time. A character beyond ASCII
+    // ends a run but is written as it is.
+    const char* const stop = kernel::skip_plain(in, end);
+    std::memcpy(p, in, static_cast<std::size_t>(stop - in));
+    p += stop - in;
+    in = stop;
+    while (in != end && static_cast<unsigned char>(*in) >= 0x80) *p++ = *in++;
+    if (in == end || kEscape[static_cast<std::uint8_t>(*in)] == 0) continue;
     const auto b = static_cast<std::uint8_t>(*in++);
     const char e = kEscape[b];
-    if (e == 0) {
-      *p++ = static_cast<char>(b);
-    } else if (e == 'u') {
+    if (e == 'u') {
       const char escaped[6] = {'\\', 'u', '0', '0', quencore_contracts::HEX_DIGITS[b >> 4],
                                quencore_contracts::HEX_DIGITS[b & 0x0F]};
       std::memcpy(p, escaped, sizeof escaped);

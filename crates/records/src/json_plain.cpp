@@ -3,12 +3,8 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__) && !defined(QUEN_PORTABLE_KERNELS)
-#include <emmintrin.h>
-#define QUEN_PLAIN_SSE2 1
-#endif
-
 #include "json_syntax.hpp"
+#include "scan_kernel.hpp"
 #include "quencore_contracts/utf8.hpp"
 
 namespace quenvistrel_contracts::json::detail {
@@ -32,28 +28,6 @@ constexpr auto kEscapes = [] {
   table['/'] = '/';
   return table;
 }();
-
-// The bytes among sixteen that end a plain run, one bit each: a quotation mark, a backslash,
-// and by a signed comparison those below 0x20 and those from 0x80 on.
-#ifdef QUEN_PLAIN_SSE2
-unsigned special_bytes(const char* p) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i special =
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                   _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
-  return static_cast<unsigned>(_mm_movemask_epi8(special));
-}
-#else
-// Every other target: the same mask, a byte at a time.
-unsigned special_bytes(const char* p) {
-  unsigned mask = 0;
-  for (unsigned i = 0; i < 16; ++i) {
-    const auto b = static_cast<signed char>(p[i]);
-    if (b == '"' || b == '\\' || b < 0x20) mask |= 1U << i;
-  }
-  return mask;
-}
-#endif
 
 }  // namespace
 
@@ -247,8 +221,8 @@ PlainSequence::Step PlainSequence::member_value(const TypeOps& ops, void* target
 PlainSequence::Step PlainSequence::string(std::string_view text, std::size_t& pos, std::string_view& value,
                                           std::string& decoded) {
   const std::size_t start = pos + 1;
-  if (start + 16 <= text.size()) {
-    if (const unsigned mask = special_bytes(text.data() + start); mask != 0) {
+  if (start + kernel::BLOCK <= text.size()) {
+    if (const unsigned mask = kernel::special_mask(text.data() + start); mask != 0) {
       const std::size_t end = start + static_cast<std::size_t>(__builtin_ctz(mask));
       if (text[end] == '"') {
         value = text.substr(start, end - start);
@@ -269,14 +243,7 @@ PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_
   std::size_t copied = start;  // with escapes: the bytes before this are in `decoded`
   bool escaped = false;
   while (true) {
-    // Sixteen plain ASCII bytes at a time.
-    while (i + 16 <= size) {
-      if (const unsigned mask = special_bytes(data + i); mask != 0) {
-        i += static_cast<std::size_t>(__builtin_ctz(mask));
-        break;
-      }
-      i += 16;
-    }
+    i = static_cast<std::size_t>(kernel::skip_plain(data + i, data + size) - data);
     if (i == size) return Step::Short;
     const auto b = static_cast<unsigned char>(data[i]);
     if (b == '"') break;
@@ -291,10 +258,6 @@ PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_
       decoded += letter;
       i += 2;
       copied = i;
-      continue;
-    }
-    if (b < 0x80) {
-      ++i;
       continue;
     }
     const std::size_t len = quencore_contracts::utf8_sequence(text, i);

@@ -14,17 +14,6 @@ namespace quenvistrel_contracts::json {
 // JSON's whitespace.
 inline bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-// Whether any of the eight bytes of `word` must be escaped in a JSON string: below 0x20, a
-// quotation mark or a backslash. A byte after one that must may be flagged too, so a caller
-// that gets true goes on byte by byte.
-inline bool word_needs_escape(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const auto zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
-  return (((word - kOnes * 0x20) & ~word & kHigh) | zero_byte(word ^ (kOnes * '"')) |
-          zero_byte(word ^ (kOnes * '\\'))) != 0;
-}
-
 // The one-letter escapes: the letter after the backslash and the byte it stands for. The
 // writer uses these for those bytes; a reader also takes "\/" for '/'.
 struct ShortEscape {

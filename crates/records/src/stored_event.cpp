@@ -1,11 +1,14 @@
 #include "quenvistrel_contracts/json/stored_event.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 
 #include "json_syntax.hpp"
+#include "scan_kernel.hpp"
 #include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/utf8.hpp"
@@ -118,7 +121,10 @@ constexpr std::size_t npos = std::string_view::npos;
 template <std::size_t N>
 bool same_bytes(const char* a, const char* b) {
   if constexpr (N < 8) {
-    return std::memcmp(a, b, N) == 0;
+    // A byte at a time, which unrolls: a call into the C library costs more for so few.
+    bool same = true;
+    for (std::size_t i = 0; i < N; ++i) same &= a[i] == b[i];
+    return same;
   } else {
     // Whole words, the last one overlapping its predecessor.
     std::uint64_t diff = 0;
@@ -138,6 +144,95 @@ bool same_bytes(const char* a, const char* b) {
     }
     return diff == 0;
   }
+}
+
+// Eight bytes of text with byte i in bits 8i..8i+7, whatever the target's byte order.
+std::uint64_t load_word(const char* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHigh = kOnes * 0x80;
+
+// The high bit of each byte of `word` that lies in [lo, hi]; bytes from 0x80 on never do.
+constexpr std::uint64_t in_range(std::uint64_t word, unsigned char lo, unsigned char hi) {
+  const std::uint64_t low7 = word & ~kHigh;
+  // Neither sum carries out of its byte, since low7 is below 0x80.
+  const std::uint64_t at_least_lo = low7 + kOnes * (0x80 - lo);
+  const std::uint64_t above_hi = low7 + kOnes * (0x7F - hi);
+  return at_least_lo & ~above_hi & ~word & kHigh;
+}
+
+// Eight characters that say what eight bytes must be: 'd' a decimal digit, 'x' a lower-case
+// hex digit, any other character itself.
+struct Shape {
+  char c[8];
+  constexpr Shape(const char (&text)[9]) : c{} {  // NOLINT: converts from a literal on purpose
+    for (std::size_t i = 0; i < 8; ++i) c[i] = text[i];
+  }
+  // 0x80 in each byte where the shape has `kind`.
+  [[nodiscard]] constexpr std::uint64_t where(char kind) const {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] == kind ? std::uint64_t{0x80} << (8 * i) : 0;
+    return mask;
+  }
+  // The bytes that stand for themselves, and a mask of them.
+  [[nodiscard]] constexpr std::uint64_t fixed() const {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      if (c[i] != 'd' && c[i] != 'x') word |= std::uint64_t{static_cast<unsigned char>(c[i])} << (8 * i);
+    }
+    return word;
+  }
+  [[nodiscard]] constexpr std::uint64_t fixed_mask() const {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] != 'd' && c[i] != 'x' ? std::uint64_t{0xFF} << (8 * i) : 0;
+    return mask;
+  }
+};
+
+// Whether the eight bytes at `p` have the shape S.
+template <Shape S>
+bool has_shape(const char* p) {
+  constexpr std::uint64_t digits = S.where('d');
+  constexpr std::uint64_t hex = S.where('x');
+  const std::uint64_t word = load_word(p);
+  const std::uint64_t decimal = in_range(word, '0', '9');
+  if ((word & S.fixed_mask()) != S.fixed() || (decimal & digits) != digits) return false;
+  if constexpr (hex != 0) {
+    if (((decimal | in_range(word, 'a', 'f')) & hex) != hex) return false;
+  }
+  return true;
+}
+
+// Equality of `n` bytes, a word at a time.
+bool same_run(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; n -= 8, a += 8, b += 8) {
+    if (load_word(a) != load_word(b)) return false;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// a < b by their bytes, as std::string_view compares them, a word at a time.
+bool text_less(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const std::uint64_t x = load_word(a.data() + i);
+    const std::uint64_t y = load_word(b.data() + i);
+    // The first differing byte decides: it is the lowest one, so compare byte-swapped.
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
 }
 
 class Scanner {
@@ -170,31 +265,35 @@ class Scanner {
     return digits != 0 && !(digits > 1 && *start == '0') && value <= 0xFFFF;
   }
 
-  // The 36 characters of a lower-case hyphenated UUID and the closing quote.
+  // The 36 characters of a lower-case hyphenated UUID and the closing quote, a word at a time
+  // (the last word overlaps the one before it).
   bool uuid() {
     if (left() < 37) return false;
-    static constexpr std::array<bool, 256> kHex = [] {
-      std::array<bool, 256> table{};
-      for (const char c : std::string_view(quencore_contracts::HEX_DIGITS)) table[static_cast<unsigned char>(c)] = true;
-      return table;
-    }();
-    const auto* u = reinterpret_cast<const unsigned char*>(p_);
-    bool ok = u[8] == '-' && u[13] == '-' && u[18] == '-' && u[23] == '-' && u[36] == '"';
-    for (const std::size_t i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 14, 15, 16, 17, 19, 20, 21, 22, 24, 25, 26,
-                                27, 28, 29, 30, 31, 32, 33, 34, 35}) {
-      ok &= kHex[u[i]];
+    if (!(has_shape<"xxxxxxxx">(p_) && has_shape<"-xxxx-xx">(p_ + 8) && has_shape<"xx-xxxx-">(p_ + 16) &&
+          has_shape<"xxxxxxxx">(p_ + 24) && has_shape<"xxxxxxxx">(p_ + 28) && p_[36] == '"')) {
+      return false;
     }
-    if (!ok) return false;
     p_ += 37;
     return true;
   }
 
   // A valid product slug and the closing quote. Slug characters never need an escape, so the
-  // text up to the quote is the slug itself.
+  // text up to the quote is the slug itself. A file's events mostly name one product: the
+  // last slug found valid is taken again at the cost of a comparison.
   bool slug() {
+    const std::size_t known = day_.slug_size;
+    if (known != 0 && left() > known && p_[known] == '"' && same_run(p_, day_.slug, known)) {
+      p_ += known + 1;
+      return true;
+    }
     const char* const quote = static_cast<const char*>(std::memchr(p_, '"', left()));
     if (quote == nullptr) return false;
-    if (!quencore_contracts::Slug::validate(std::string_view(p_, static_cast<std::size_t>(quote - p_)))) return false;
+    const std::string_view text(p_, static_cast<std::size_t>(quote - p_));
+    if (!quencore_contracts::Slug::validate(text)) return false;
+    if (text.size() <= sizeof day_.slug) {
+      std::memcpy(day_.slug, text.data(), text.size());
+      day_.slug_size = text.size();
+    }
     p_ = quote + 1;
     return true;
   }
@@ -211,43 +310,32 @@ class Scanner {
   }
   // The same, telling whether it held an escape.
   bool string(bool& escaped) {
-    // Eight plain ASCII bytes at a time; anything else is looked at byte by byte.
-    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    while (left() >= 8) {
-      std::uint64_t v = 0;
-      std::memcpy(&v, p_, 8);
-      if ((v & kHigh) != 0 || word_needs_escape(v)) break;
-      p_ += 8;
-    }
-    while (p_ < end_) {
+    while (true) {
+      p_ = kernel::skip_plain(p_, end_);
+      if (p_ == end_) return false;
       const auto c = static_cast<unsigned char>(*p_);
-      if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-        ++p_;
-      } else if (c == '"') {
+      if (c == '"') {
         ++p_;
         return true;
-      } else if (c == '\\') {
+      }
+      if (c == '\\') {
         escaped = true;
         if (!escape()) return false;
-      } else if (c < 0x20) {
-        return false;
-      } else {
-        const std::size_t len = quencore_contracts::utf8_sequence(std::string_view(p_, left()), 0);
-        if (len == 0 || len == quencore_contracts::UTF8_TRUNCATED) return false;
-        p_ += len;
+        continue;
       }
+      if (c < 0x20) return false;
+      const std::size_t len = quencore_contracts::utf8_sequence(std::string_view(p_, left()), 0);
+      if (len == 0 || len == quencore_contracts::UTF8_TRUNCATED) return false;
+      p_ += len;
     }
-    return false;
   }
 
   // A timestamp as Timestamp::append_rfc3339 writes it and the closing quote; its Unix seconds.
   bool timestamp(std::int64_t& seconds) {
     if (left() < 21) return false;
     const char* t = p_;
-    constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd";
-    for (std::size_t i = 0; i < kShape.size(); ++i) {
-      if (kShape[i] == 'd' ? !(t[i] >= '0' && t[i] <= '9') : t[i] != kShape[i]) return false;
-    }
+    // "dddd-dd-ddTdd:dd:dd" in three overlapping words.
+    if (!(has_shape<"dddd-dd-">(t) && has_shape<"ddTdd:dd">(t + 8) && has_shape<"dd:dd:dd">(t + 11))) return false;
     const auto two = [t](std::size_t i) { return static_cast<unsigned>((t[i] - '0') * 10 + (t[i + 1] - '0')); };
     const int year = static_cast<int>(two(0) * 100 + two(2));
     const unsigned month = two(5);
@@ -256,14 +344,14 @@ class Scanner {
     const unsigned minute = two(14);
     const unsigned second = two(17);
     if (hour > 23 || minute > 59 || second > 59) return false;
-    if (std::memcmp(t, day_.date, 10) != 0) {
+    if (load_word(t) != load_word(day_.date) || t[8] != day_.date[8] || t[9] != day_.date[9]) {
       const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
                                              std::chrono::day{day}};
       if (!date.ok()) return false;
       day_.days = std::chrono::sys_days{date}.time_since_epoch().count();
       std::memcpy(day_.date, t, 10);
     }
-    p_ += kShape.size();
+    p_ += 19;
     if (*p_ == '.') {
       ++p_;
       const char* const digits = p_;
@@ -348,7 +436,7 @@ std::size_t recognize_stored_event(std::string_view text, std::size_t start, std
       bool key_escaped = false;
       if (!s.string(key_escaped) || key_escaped) return npos;
       const std::string_view name(key, static_cast<std::size_t>(s.here() - key - 1));
-      if (!first && !(previous < name)) return npos;
+      if (!first && !text_less(previous, name)) return npos;
       previous = name;
       first = false;
       if (!s.literal(kEntryValue) || !s.string()) return npos;

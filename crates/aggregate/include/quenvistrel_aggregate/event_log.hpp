@@ -55,6 +55,9 @@ class EventLog {
   // `follows_previous` says that the text directly follows the previous event's text and the
   // separator of the state file's event list, so both can be copied as one run.
   void append_encoded(std::string_view text, std::int64_t occurred_seconds, bool follows_previous);
+  // Appends the events of `later`, whose texts the same owner keeps and whose first text
+  // directly follows this log's last one and the separator, so that both join into one run.
+  void append_log(EventLog&& later);
   void keep_alive(std::shared_ptr<const EventBytes> owner) { owner_ = std::move(owner); }
   [[nodiscard]] const std::shared_ptr<const EventBytes>& owner() const { return owner_; }
 

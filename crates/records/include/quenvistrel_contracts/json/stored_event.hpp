@@ -27,10 +27,13 @@ void encode_stored_event(std::string& out, const VistrelEvent& event);
 [[nodiscard]] std::expected<VistrelEvent, std::string> decode_stored_event(std::string_view text);
 
 // What recognising one event leaves for the next of the same file: the events of a file
-// mostly share a few dates, so the day number of the last date read is kept.
+// mostly share a few dates and one product, so the day number of the last date read and the
+// last product slug found valid are kept.
 struct RecognizedDay {
   char date[10] = {};  // never a valid date until one was read
   std::int64_t days = 0;
+  char slug[64] = {};
+  std::size_t slug_size = 0;  // none yet
 };
 
 // The end (one past its "}") of the event whose "{" is at text[start] when its bytes are

@@ -1,0 +1,96 @@
+#pragma once
+
+// The byte scan every reader and the writer share: where a run of plain string text ends. A
+// byte ends it when it is a quotation mark, a backslash, a control byte (below 0x20) or the
+// first of a multi-byte character (0x80 and above), which the caller then looks at alone.
+//
+// The vector kernels are SSE2 (every x86-64) and NEON (every arm64); every other target, and a
+// build with QUEN_PORTABLE_KERNELS, uses the portable one, eight bytes to a word. The portable
+// kernel is always compiled, so that a test can hold the vector one to it.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if !defined(QUEN_PORTABLE_KERNELS) && defined(__SSE2__)
+#include <emmintrin.h>
+#define QUEN_KERNEL_SSE2 1
+#elif !defined(QUEN_PORTABLE_KERNELS) && defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define QUEN_KERNEL_NEON 1
+#endif
+
+namespace quenvistrel_contracts::json::kernel {
+
+// How many bytes one mask covers.
+inline constexpr std::size_t BLOCK = 16;
+
+// The bytes of a word that end a plain run, as their high bits. Exact per byte: no borrow
+// crosses from one byte into the next, since every sum stays below 0x100.
+inline std::uint64_t special_bits(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = kOnes * 0x80;
+  const std::uint64_t low7 = word & ~kHigh;
+  return (word | ~(low7 + kOnes * (0x80 - 0x20)) | ~((low7 ^ (kOnes * '"')) + kOnes * 0x7F) |
+          ~((low7 ^ (kOnes * '\\')) + kOnes * 0x7F)) &
+         kHigh;
+}
+
+// The BLOCK bytes at `p`, one bit each (bit i for p[i]) where the byte ends a plain run.
+inline unsigned special_mask_portable(const char* p) {
+  std::uint64_t words[2];
+  std::memcpy(words, p, sizeof words);
+  unsigned mask = 0;
+  for (unsigned w = 0; w < 2; ++w) {
+    // Byte i of the text in bits 8i..8i+7 on a big-endian target as on any other.
+    if constexpr (std::endian::native == std::endian::big) words[w] = __builtin_bswap64(words[w]);
+    // Gathers the high bit of each byte into one byte: bit i of the result is byte i's.
+    const std::uint64_t bits = special_bits(words[w]) >> 7;
+    mask |= static_cast<unsigned>((bits * 0x0102040810204080ULL) >> 56) << (8 * w);
+  }
+  return mask;
+}
+
+#if defined(QUEN_KERNEL_SSE2)
+inline unsigned special_mask(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // A signed comparison takes the bytes below 0x20 and those from 0x80 on at once.
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                   _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+#elif defined(QUEN_KERNEL_NEON)
+inline unsigned special_mask(const char* p) {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p));
+  const uint8x16_t special =
+      vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('"')), vceqq_u8(v, vdupq_n_u8('\\'))),
+               vorrq_u8(vcltq_u8(v, vdupq_n_u8(0x20)), vcgeq_u8(v, vdupq_n_u8(0x80))));
+  // NEON has no move-mask: weigh each lane by its bit and add up each half.
+  static constexpr std::uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t weighed = vandq_u8(special, vld1q_u8(kWeights));
+  return static_cast<unsigned>(vaddv_u8(vget_low_u8(weighed))) |
+         (static_cast<unsigned>(vaddv_u8(vget_high_u8(weighed))) << 8);
+}
+#else
+inline unsigned special_mask(const char* p) { return special_mask_portable(p); }
+#endif
+
+// Whether a byte ends a plain run.
+inline bool is_special(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b < 0x20 || b >= 0x80 || b == '"' || b == '\\';
+}
+
+// The first byte in [p, end) that ends a plain run, or `end`.
+inline const char* skip_plain(const char* p, const char* end) {
+  while (end - p >= static_cast<std::ptrdiff_t>(BLOCK)) {
+    if (const unsigned mask = special_mask(p); mask != 0) return p + __builtin_ctz(mask);
+    p += BLOCK;
+  }
+  while (p < end && !is_special(*p)) ++p;
+  return p;
+}
+
+}  // namespace quenvistrel_contracts::json::kernel
