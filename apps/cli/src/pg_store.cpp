@@ -4,9 +4,10 @@
 #include <iterator>
 #include <limits>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include <fmt/format.h>
 
@@ -376,7 +377,7 @@ class DatabaseStore final : public Store {
     const auto key = [](const auto& x) {
       return fmt::format("{}{}{}", x.tenant_id.uuid().to_string(), static_cast<int>(x.bucket), x.event_type);
     };
-    std::unordered_map<std::string, std::vector<const VistrelRollup*>> by_key;
+    boost::unordered_flat_map<std::string, std::vector<const VistrelRollup*>> by_key;
     for (const VistrelRollup& r : rollups) by_key[key(r)].push_back(&r);
     std::string ranges;
     for (const AlertRule& rule : rules) {

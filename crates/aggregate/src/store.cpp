@@ -11,7 +11,8 @@
 #include <limits>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 namespace quenvistrel_aggregate {
 
@@ -76,45 +77,13 @@ void IngestRun::index_rollups() {
   static_assert(sizeof(Known) == 64, "a rollup's key and count fill one cache line");
   const auto& rollups = rollups_;
   known_.reserve(rollups.size());
+  index_.reserve(rollups.size());
   for (const VistrelRollup& r : rollups) {
-    const Known& key = known_.emplace_back(Known{r.tenant_id.uuid(), r.workspace_id.uuid(),
-                                                 texts_.add(r.product_id.str()), texts_.add(r.event_type),
-                                                 r.bucket_start,
-                                                 r.count, r.severity, r.bucket});
-    const std::uint64_t h = key.hash();
+    known_.push_back(Known{r.tenant_id.uuid(), r.workspace_id.uuid(), texts_.add(r.product_id.str()),
+                           texts_.add(r.event_type), r.bucket_start, r.count, r.severity, r.bucket});
     // A later duplicate of a key stays out: the first rollup of a key takes every increment.
-    if (find(key, h) == kEmpty) index_last(h);
+    index_.insert(static_cast<std::uint32_t>(known_.size() - 1));
   }
-}
-
-std::uint32_t IngestRun::find(const Known& key, std::uint64_t hash) const {
-  if (slots_.empty()) return kEmpty;
-  const auto tag = static_cast<std::uint32_t>(hash >> 32);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot slot = slots_[i];
-    if (slot.position == kEmpty) return kEmpty;
-    if (slot.tag == tag && known_[slot.position].same_key(key)) return slot.position;
-  }
-}
-
-void IngestRun::index_last(std::uint64_t hash) {
-  const auto place = [](std::vector<Slot>& slots, std::uint64_t h, std::uint32_t position) {
-    const std::size_t mask = slots.size() - 1;
-    std::size_t i = h & mask;
-    while (slots[i].position != kEmpty) i = (i + 1) & mask;
-    slots[i] = Slot{static_cast<std::uint32_t>(h >> 32), position};
-  };
-  // Keep the load at most one half so probe runs stay short.
-  if ((used_ + 1) * 2 > slots_.size()) {
-    std::vector<Slot> grown(std::max<std::size_t>(16, slots_.size() * 2));
-    for (const Slot& slot : slots_) {
-      if (slot.position != kEmpty) place(grown, known_[slot.position].hash(), slot.position);
-    }
-    slots_ = std::move(grown);
-  }
-  place(slots_, hash, static_cast<std::uint32_t>(known_.size() - 1));
-  ++used_;
 }
 
 void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
@@ -129,8 +98,8 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
                   1,
                   event.severity,
                   bucket};
-  const std::uint64_t h = key.hash();
-  if (const std::uint32_t p = find(key, h); p != kEmpty) {
+  if (const auto found = index_.find(key); found != index_.end()) {
+    const std::uint32_t p = *found;
     // Only a hand-edited state can hold the largest count; it stays there rather than wrap.
     std::uint64_t& count = known_[p].count;
     if (count != std::numeric_limits<std::uint64_t>::max()) ++count;
@@ -149,7 +118,7 @@ void IngestRun::ingest(VistrelEvent event, TimeBucket bucket) {
     r.count = 1;
     rollups.push_back(std::move(r));
     known_.push_back(key);
-    index_last(h);
+    index_.insert(static_cast<std::uint32_t>(known_.size() - 1));
   }
   events_.add(event);
 }
@@ -172,7 +141,7 @@ void VistrelStore::derive_risk_indicators(std::uint64_t threshold, const Timesta
   };
   // Keys view the rollups' own text, which stays put for the whole call.
   std::vector<Group> groups;
-  std::unordered_map<PairKey, std::size_t, PairKeyHash> group_of;
+  boost::unordered_flat_map<PairKey, std::size_t, PairKeyHash> group_of;
   for (const auto& r : rollups) {
     if (!quenvistrel_contracts::is_high(r.severity) || r.count < threshold) continue;
     PairKey key{r.tenant_id.uuid(), r.event_type};
@@ -193,7 +162,7 @@ void VistrelStore::derive_risk_indicators(std::uint64_t threshold, const Timesta
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> target(groups.size(), kNone);
   {
-    std::unordered_map<PairKey, std::size_t, PairKeyHash> first_indicator;
+    boost::unordered_flat_map<PairKey, std::size_t, PairKeyHash> first_indicator;
     first_indicator.reserve(indicators.size());
     for (std::size_t i = 0; i < indicators.size(); ++i) {
       first_indicator.try_emplace(PairKey{indicators[i].tenant_id.uuid(), indicators[i].indicator_type}, i);

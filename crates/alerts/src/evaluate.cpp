@@ -7,7 +7,8 @@
 #include <memory_resource>
 #include <set>
 #include <string_view>
-#include <unordered_map>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 namespace quenvistrel_alerts {
 
@@ -67,12 +68,12 @@ std::uint64_t evaluate(std::span<const AlertRule> rules, const quenvistrel_aggre
     std::int64_t bucket_start;
     std::uint64_t count;
   };
-  std::unordered_map<MatchKey, std::vector<Candidate>, MatchKeyHash> candidates;
+  boost::unordered_flat_map<MatchKey, std::vector<Candidate>, MatchKeyHash> candidates;
   // Bucket starts of every alert of a rule id; alerts appended below join at once, so a
   // lookup sees the list as it stands at that moment.
   // Their nodes come from one pool, released at once at the end: a pass can fire millions.
   std::pmr::monotonic_buffer_resource pool;
-  std::unordered_map<Uuid, std::pmr::set<std::int64_t>, UuidHash> fired_by_rule;
+  boost::unordered_flat_map<Uuid, std::pmr::set<std::int64_t>, UuidHash> fired_by_rule;
   for (const AlertRule& rule : rules) {
     if (!rule.enabled) continue;
     candidates.try_emplace(MatchKey{rule.tenant_id.uuid(), rule.event_type, rule.bucket});

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+
+#include <boost/unordered/unordered_flat_set.hpp>
 #include <vector>
 
 #include "quencore_contracts/text_numbers.hpp"
@@ -71,7 +73,6 @@ class IngestRun {
   void ingest(VistrelEvent event, TimeBucket bucket);
 
  private:
-  static constexpr std::uint32_t kEmpty = quencore_contracts::TextNumbers::NONE;
   // Each rollup's key, its texts as their numbers in `texts_`, and its count, side
   // by side in one cache line: a lookup compares and counts here and only writes the new
   // count through to the rollup. Positions are those of the rollups; a store never holds
@@ -89,15 +90,23 @@ class IngestRun {
     [[nodiscard]] std::uint64_t hash() const;
     [[nodiscard]] bool same_key(const Known& other) const;
   };
-  struct Slot {
-    std::uint32_t tag = 0;  // the hash's upper half
-    std::uint32_t position = kEmpty;
+  // The index holds positions in known_ and finds one by a key, hashing and comparing the
+  // Known at that position.
+  struct PositionHash {
+    using is_transparent = void;
+    using is_avalanching = void;  // Known::hash is spread already
+    const std::vector<Known>* known;
+    std::size_t operator()(std::uint32_t position) const { return (*known)[position].hash(); }
+    std::size_t operator()(const Known& key) const { return key.hash(); }
+  };
+  struct PositionEqual {
+    using is_transparent = void;
+    const std::vector<Known>* known;
+    bool operator()(std::uint32_t a, std::uint32_t b) const { return a == b; }
+    bool operator()(const Known& key, std::uint32_t position) const { return (*known)[position].same_key(key); }
+    bool operator()(std::uint32_t position, const Known& key) const { return (*known)[position].same_key(key); }
   };
   void index_rollups();
-  // The position of the first rollup with this key, or kEmpty.
-  [[nodiscard]] std::uint32_t find(const Known& key, std::uint64_t hash) const;
-  // Indexes known_.back() under `hash`.
-  void index_last(std::uint64_t hash);
 
   // Appends to an EventLog, for a run into a store's own list.
   struct LogSink final : EventSink {
@@ -111,10 +120,10 @@ class IngestRun {
   EventSink& events_;
   quencore_contracts::TextNumbers texts_;  // the product ids and event types of the keys
   std::vector<Known> known_;  // one per rollup, by position
-  // Open addressing from a key to the position of the first rollup holding it, so a lookup
-  // gives the first-match result of a scan in constant time.
-  std::vector<Slot> slots_;  // a power of two long, or empty
-  std::size_t used_ = 0;
+  // From a key to the position of the first rollup holding it, so a lookup gives the
+  // first-match result of a scan in constant time.
+  boost::unordered_flat_set<std::uint32_t, PositionHash, PositionEqual> index_{
+      0, PositionHash{&known_}, PositionEqual{&known_}};
 };
 
 }  // namespace quenvistrel_aggregate

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 namespace quencore_contracts {
 
@@ -21,14 +22,18 @@ class TextNumbers {
   std::uint32_t add(std::string_view text);
 
  private:
-  struct Entry {
-    std::uint64_t hash = 0;
-    std::uint32_t number = NONE;
+  // Looked up by a view of a text, without a copy.
+  struct Hash {
+    using is_transparent = void;
+    using is_avalanching = void;  // the hash is spread already
+    std::size_t operator()(std::string_view text) const;
   };
-  [[nodiscard]] std::uint32_t find(std::string_view text, std::uint64_t hash) const;
+  struct Equal {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+  };
 
-  std::vector<std::string> texts_;
-  std::vector<Entry> entries_;  // open addressing, at most half full; a power of two long, or empty
+  boost::unordered_flat_map<std::string, std::uint32_t, Hash, Equal> numbers_;
 };
 
 }  // namespace quencore_contracts
