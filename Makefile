@@ -19,7 +19,7 @@ test:
 	# The portable kernels, which every target without vector code builds: the readers' unit
 	# tests and the end-to-end cases once more, with the vector code switched off.
 	cmake -S . -B build/portable -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUEN_SANITIZE=ON -DQUEN_WERROR=ON -DQUEN_VECTOR=OFF
-	cmake --build build/portable --target quenvistrel_contracts_test quenvistrel_classify_test quenvistrel_cli_test
+	cmake --build build/portable --target quencore_contracts_test quenvistrel_contracts_test quenvistrel_classify_test quenvistrel_cli_test
 	ctest --test-dir build/portable --output-on-failure -E '_NOT_BUILT|^cli[.]|^packaging[.]'
 	fuzz/run-short 20
 

@@ -5,6 +5,8 @@
 //    zone upper-cased, fraction truncated to nine digits without trailing zeros);
 //  - an input with an offset denotes the instant of the same text in UTC shifted by the
 //    offset, unless that instant falls outside the years 0000 to 9999;
+//  - the fast reading of the writer's own form (read_canonical) takes exactly the texts the
+//    writer gives, with the instant it wrote, whatever date it read before;
 //  - on failure the error is a Validation error quoting the input: as it is when short and
 //    free of control characters, otherwise escaped and cut.
 
@@ -64,6 +66,14 @@ constexpr std::int64_t kMaxSeconds = 253402300799;  // 9999-12-31T23:59:59Z
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = quen_fuzz::as_text(data, size);
   const auto parsed = Timestamp::from_str(input);
+  static quencore_contracts::CanonicalDay memo;  // kept across inputs, as across a file's events
+  if (const auto canonical = Timestamp::read_canonical(input, memo)) {
+    QUEN_FUZZ_CHECK(canonical->instant.to_rfc3339() == input.substr(0, canonical->length), input);
+  }
+  if (parsed && parsed->to_rfc3339() == input) {
+    const auto canonical = Timestamp::read_canonical(input, memo);
+    QUEN_FUZZ_CHECK(canonical && canonical->length == input.size() && canonical->instant == *parsed, input);
+  }
   if (!parsed) {
     const CoreError& e = parsed.error();
     QUEN_FUZZ_CHECK(e.kind() == CoreError::Kind::Validation, e.message());

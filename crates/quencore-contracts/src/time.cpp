@@ -4,8 +4,10 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 
 #include "quencore_contracts/echo.hpp"
+#include "quencore_contracts/text_kernels.hpp"
 
 namespace quencore_contracts {
 
@@ -238,7 +240,50 @@ Timestamp Timestamp::now() {
   return Timestamp(seconds, nanos);
 }
 
+std::optional<Timestamp::Canonical> Timestamp::read_canonical(std::string_view text, CanonicalDay& memo) {
+  using kernel::has_shape;
+  if (text.size() < 20) return std::nullopt;
+  const char* t = text.data();
+  // "dddd-dd-ddTdd:dd:dd" in three overlapping words.
+  if (!(has_shape<"dddd-dd-">(t) && has_shape<"ddTdd:dd">(t + 8) && has_shape<"dd:dd:dd">(t + 11))) {
+    return std::nullopt;
+  }
+  const auto two = [t](std::size_t i) { return static_cast<unsigned>((t[i] - '0') * 10 + (t[i + 1] - '0')); };
+  const unsigned hour = two(11);
+  const unsigned minute = two(14);
+  const unsigned second = two(17);
+  if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  if (kernel::load_word(t) != kernel::load_word(memo.date) || t[8] != memo.date[8] || t[9] != memo.date[9]) {
+    const year_month_day date{year{static_cast<int>(two(0) * 100 + two(2))}, month{two(5)}, day{two(8)}};
+    if (!date.ok()) return std::nullopt;
+    memo.days = sys_days{date}.time_since_epoch().count();
+    std::memcpy(memo.date, t, 10);
+  }
+  std::size_t pos = 19;
+  std::uint32_t nanos = 0;
+  if (pos < text.size() && text[pos] == '.') {
+    ++pos;
+    const std::size_t first = pos;
+    std::uint32_t scale = 100000000;
+    while (pos < text.size() && is_digit(text[pos]) && pos - first < 9) {
+      nanos += static_cast<std::uint32_t>(text[pos] - '0') * scale;
+      scale /= 10;
+      ++pos;
+    }
+    // The writer gives one to nine digits and drops trailing zeros.
+    if (pos == first || text[pos - 1] == '0' || (pos < text.size() && is_digit(text[pos]))) return std::nullopt;
+  }
+  if (pos >= text.size() || text[pos] != 'Z') return std::nullopt;
+  const std::int64_t seconds = memo.days * kSecondsPerDay + static_cast<std::int64_t>(hour * 3600 + minute * 60 + second);
+  return Canonical{Timestamp(seconds, nanos), pos + 1};
+}
+
 std::expected<Timestamp, quencore_error::CoreError> Timestamp::from_str(std::string_view text) {
+  // Most texts are in the writer's own form, which is read a word at a time.
+  CanonicalDay memo;
+  if (auto canonical = read_canonical(text, memo); canonical && canonical->length == text.size()) {
+    return canonical->instant;
+  }
   Fields fields;
   if (Failure failure = read_fields(text, fields); failure.fault != Fault::None) {
     return std::unexpected(reading_error(text, failure));

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "json_syntax.hpp"
-#include "scan_kernel.hpp"
+#include "quencore_contracts/text_kernels.hpp"
 #include "quencore_contracts/utf8.hpp"
 
 namespace quenvistrel_contracts::json::detail {
@@ -221,8 +221,8 @@ PlainSequence::Step PlainSequence::member_value(const TypeOps& ops, void* target
 PlainSequence::Step PlainSequence::string(std::string_view text, std::size_t& pos, std::string_view& value,
                                           std::string& decoded) {
   const std::size_t start = pos + 1;
-  if (start + kernel::BLOCK <= text.size()) {
-    if (const unsigned mask = kernel::special_mask(text.data() + start); mask != 0) {
+  if (start + quencore_contracts::kernel::BLOCK <= text.size()) {
+    if (const unsigned mask = quencore_contracts::kernel::special_mask(text.data() + start); mask != 0) {
       const std::size_t end = start + static_cast<std::size_t>(__builtin_ctz(mask));
       if (text[end] == '"') {
         value = text.substr(start, end - start);
@@ -243,7 +243,7 @@ PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_
   std::size_t copied = start;  // with escapes: the bytes before this are in `decoded`
   bool escaped = false;
   while (true) {
-    i = static_cast<std::size_t>(kernel::skip_plain(data + i, data + size) - data);
+    i = static_cast<std::size_t>(quencore_contracts::kernel::skip_plain(data + i, data + size) - data);
     if (i == size) return Step::Short;
     const auto b = static_cast<unsigned char>(data[i]);
     if (b == '"') break;

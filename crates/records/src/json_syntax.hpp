@@ -9,19 +9,15 @@
 
 #include <boost/json/error.hpp>
 
+#include "quencore_contracts/escape.hpp"
+
 namespace quenvistrel_contracts::json {
 
 // JSON's whitespace.
 inline bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-// The one-letter escapes: the letter after the backslash and the byte it stands for. The
-// writer uses these for those bytes; a reader also takes "\/" for '/'.
-struct ShortEscape {
-  char letter;
-  char byte;
-};
-inline constexpr std::array<ShortEscape, 7> SHORT_ESCAPES{
-    {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
+using quencore_contracts::SHORT_ESCAPES;
+using quencore_contracts::ShortEscape;
 
 // Equality of two short texts (field names) without a call into the C library.
 inline bool same_text(std::string_view a, std::string_view b) {

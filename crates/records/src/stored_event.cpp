@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 
 #include "json_syntax.hpp"
-#include "scan_kernel.hpp"
 #include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/text_kernels.hpp"
 #include "quencore_contracts/utf8.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
@@ -146,67 +145,8 @@ bool same_bytes(const char* a, const char* b) {
   }
 }
 
-// Eight bytes of text with byte i in bits 8i..8i+7, whatever the target's byte order.
-std::uint64_t load_word(const char* p) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, p, 8);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHigh = kOnes * 0x80;
-
-// The high bit of each byte of `word` that lies in [lo, hi]; bytes from 0x80 on never do.
-constexpr std::uint64_t in_range(std::uint64_t word, unsigned char lo, unsigned char hi) {
-  const std::uint64_t low7 = word & ~kHigh;
-  // Neither sum carries out of its byte, since low7 is below 0x80.
-  const std::uint64_t at_least_lo = low7 + kOnes * (0x80 - lo);
-  const std::uint64_t above_hi = low7 + kOnes * (0x7F - hi);
-  return at_least_lo & ~above_hi & ~word & kHigh;
-}
-
-// Eight characters that say what eight bytes must be: 'd' a decimal digit, 'x' a lower-case
-// hex digit, any other character itself.
-struct Shape {
-  char c[8];
-  constexpr Shape(const char (&text)[9]) : c{} {  // NOLINT: converts from a literal on purpose
-    for (std::size_t i = 0; i < 8; ++i) c[i] = text[i];
-  }
-  // 0x80 in each byte where the shape has `kind`.
-  [[nodiscard]] constexpr std::uint64_t where(char kind) const {
-    std::uint64_t mask = 0;
-    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] == kind ? std::uint64_t{0x80} << (8 * i) : 0;
-    return mask;
-  }
-  // The bytes that stand for themselves, and a mask of them.
-  [[nodiscard]] constexpr std::uint64_t fixed() const {
-    std::uint64_t word = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-      if (c[i] != 'd' && c[i] != 'x') word |= std::uint64_t{static_cast<unsigned char>(c[i])} << (8 * i);
-    }
-    return word;
-  }
-  [[nodiscard]] constexpr std::uint64_t fixed_mask() const {
-    std::uint64_t mask = 0;
-    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] != 'd' && c[i] != 'x' ? std::uint64_t{0xFF} << (8 * i) : 0;
-    return mask;
-  }
-};
-
-// Whether the eight bytes at `p` have the shape S.
-template <Shape S>
-bool has_shape(const char* p) {
-  constexpr std::uint64_t digits = S.where('d');
-  constexpr std::uint64_t hex = S.where('x');
-  const std::uint64_t word = load_word(p);
-  const std::uint64_t decimal = in_range(word, '0', '9');
-  if ((word & S.fixed_mask()) != S.fixed() || (decimal & digits) != digits) return false;
-  if constexpr (hex != 0) {
-    if (((decimal | in_range(word, 'a', 'f')) & hex) != hex) return false;
-  }
-  return true;
-}
+using quencore_contracts::kernel::has_shape;
+using quencore_contracts::kernel::load_word;
 
 // Equality of `n` bytes, a word at a time.
 bool same_run(const char* a, const char* b, std::size_t n) {
@@ -311,7 +251,7 @@ class Scanner {
   // The same, telling whether it held an escape.
   bool string(bool& escaped) {
     while (true) {
-      p_ = kernel::skip_plain(p_, end_);
+      p_ = quencore_contracts::kernel::skip_plain(p_, end_);
       if (p_ == end_) return false;
       const auto c = static_cast<unsigned char>(*p_);
       if (c == '"') {
@@ -332,36 +272,10 @@ class Scanner {
 
   // A timestamp as Timestamp::append_rfc3339 writes it and the closing quote; its Unix seconds.
   bool timestamp(std::int64_t& seconds) {
-    if (left() < 21) return false;
-    const char* t = p_;
-    // "dddd-dd-ddTdd:dd:dd" in three overlapping words.
-    if (!(has_shape<"dddd-dd-">(t) && has_shape<"ddTdd:dd">(t + 8) && has_shape<"dd:dd:dd">(t + 11))) return false;
-    const auto two = [t](std::size_t i) { return static_cast<unsigned>((t[i] - '0') * 10 + (t[i + 1] - '0')); };
-    const int year = static_cast<int>(two(0) * 100 + two(2));
-    const unsigned month = two(5);
-    const unsigned day = two(8);
-    const unsigned hour = two(11);
-    const unsigned minute = two(14);
-    const unsigned second = two(17);
-    if (hour > 23 || minute > 59 || second > 59) return false;
-    if (load_word(t) != load_word(day_.date) || t[8] != day_.date[8] || t[9] != day_.date[9]) {
-      const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month},
-                                             std::chrono::day{day}};
-      if (!date.ok()) return false;
-      day_.days = std::chrono::sys_days{date}.time_since_epoch().count();
-      std::memcpy(day_.date, t, 10);
-    }
-    p_ += 19;
-    if (*p_ == '.') {
-      ++p_;
-      const char* const digits = p_;
-      while (p_ < end_ && *p_ >= '0' && *p_ <= '9') ++p_;
-      const auto n = p_ - digits;
-      if (n == 0 || n > 9 || p_[-1] == '0') return false;  // the writer drops trailing zeros
-    }
-    if (!literal("Z\"")) return false;
-    seconds = day_.days * std::int64_t{86400} +
-              static_cast<std::int64_t>(hour * 3600 + minute * 60 + second);
+    const auto read = Timestamp::read_canonical(std::string_view(p_, left()), day_.dates);
+    if (!read || left() <= read->length || p_[read->length] != '"') return false;
+    seconds = read->instant.unix_seconds();
+    p_ += read->length + 1;
     return true;
   }
 

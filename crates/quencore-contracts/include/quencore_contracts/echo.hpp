@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "quencore_contracts/escape.hpp"
+
 namespace quencore_contracts {
 
 // Input repeated inside a message or a text report comes from files and sources we do not
@@ -13,12 +15,6 @@ namespace quencore_contracts {
 
 // How many bytes of an input a message repeats at most.
 inline constexpr std::size_t ECHO_MAX_BYTES = 64;
-
-// Appends `text` with every control character (U+0000–U+001F, U+007F–U+009F) escaped:
-// \b \t \n \f \r, the others as \u00xx in lower-case hexadecimal. Everything else is copied
-// as it is. With `quotes` the quotation mark and the backslash get a backslash too, for text
-// shown between double quotes.
-void append_escaped(std::string& out, std::string_view text, bool quotes = false);
 
 // `text` with its control characters escaped, whatever its length.
 [[nodiscard]] std::string escape_controls(std::string_view text);

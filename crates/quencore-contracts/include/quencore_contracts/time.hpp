@@ -11,6 +11,15 @@
 
 namespace quencore_contracts {
 
+class Timestamp;
+
+// What reading canonical timestamps one after another keeps for the next: texts mostly share
+// a few dates, so the day number of the last date read is kept.
+struct CanonicalDay {
+  char date[10] = {};  // never a valid date until one was read
+  std::int64_t days = 0;
+};
+
 // A UTC instant with nanosecond precision. Every Timestamp lies within the years 0000 to
 // 9999, so every one can be written as RFC 3339 text and read back.
 class Timestamp {
@@ -23,6 +32,12 @@ class Timestamp {
   // RFC 3339 text, read byte by byte; the error is CoreError::Validation with
   // "invalid RFC 3339 timestamp {input}: {detail}".
   [[nodiscard]] static std::expected<Timestamp, quencore_error::CoreError> from_str(std::string_view text);
+
+  // The timestamp at the start of `text` when it is spelled exactly as append_rfc3339 writes
+  // it (UTC with "Z", the shortest fraction, no leap second), and its length; nothing for any
+  // other text, which from_str reads or refuses. The fast reading of the tool's own files.
+  struct Canonical;
+  [[nodiscard]] static std::optional<Canonical> read_canonical(std::string_view text, CanonicalDay& day);
 
   // Whole seconds since the epoch and the nanosecond within the second; empty when the
   // instant lies outside the years 0000 to 9999 or nanos is above 999999999.
@@ -44,6 +59,11 @@ class Timestamp {
 
   std::int64_t seconds_ = 0;
   std::uint32_t nanos_ = 0;
+};
+
+struct Timestamp::Canonical {
+  Timestamp instant;
+  std::size_t length = 0;
 };
 
 }  // namespace quencore_contracts

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "quencore_contracts/time.hpp"
 #include "quenvistrel_contracts/records.hpp"
 
 // Events as the state file holds them. The engine never looks inside a stored event but for
@@ -30,8 +31,7 @@ void encode_stored_event(std::string& out, const VistrelEvent& event);
 // mostly share a few dates and one product, so the day number of the last date read and the
 // last product slug found valid are kept.
 struct RecognizedDay {
-  char date[10] = {};  // never a valid date until one was read
-  std::int64_t days = 0;
+  quencore_contracts::CanonicalDay dates;
   char slug[64] = {};
   std::size_t slug_size = 0;  // none yet
 };

@@ -1,15 +1,16 @@
-// The vector scan kernel against the portable one and a plain byte loop, on the same inputs.
+// The text kernels: the vector scan against the portable one and a plain byte loop on the same
+// inputs, and the word-wise shape check against a byte-wise one.
 #include <cstdint>
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "../src/scan_kernel.hpp"
+#include "quencore_contracts/text_kernels.hpp"
 
 namespace {
 
-namespace kernel = quenvistrel_contracts::json::kernel;
+namespace kernel = quencore_contracts::kernel;
 
 unsigned byte_by_byte(const char* p) {
   unsigned mask = 0;
@@ -23,7 +24,7 @@ void expect_agree(const std::string& block) {
   ASSERT_EQ(kernel::special_mask(block.data()), expected) << testing::PrintToString(block);
 }
 
-TEST(ScanKernel, VectorAndPortableMasksAgree) {
+TEST(TextKernels, VectorAndPortableMasksAgree) {
   // Every byte value at every place among plain bytes, and beside each boundary value.
   for (unsigned at = 0; at < kernel::BLOCK; ++at) {
     for (unsigned b = 0; b < 256; ++b) {
@@ -44,7 +45,7 @@ TEST(ScanKernel, VectorAndPortableMasksAgree) {
   }
 }
 
-TEST(ScanKernel, SkipPlainStopsAtTheFirstSpecialByte) {
+TEST(TextKernels, SkipPlainStopsAtTheFirstSpecialByte) {
   std::mt19937 random(11);
   for (int n = 0; n < 20000; ++n) {
     std::string text(random() % 70, 'x');
@@ -54,6 +55,25 @@ TEST(ScanKernel, SkipPlainStopsAtTheFirstSpecialByte) {
     ASSERT_EQ(kernel::skip_plain(text.data(), text.data() + text.size()) - text.data(),
               static_cast<std::ptrdiff_t>(expected))
         << testing::PrintToString(text);
+  }
+}
+
+// Every byte value at every place of a shape with digits, hex digits and fixed characters.
+TEST(TextKernels, ShapesAgreeWithAByteByByteCheck) {
+  constexpr char kShape[] = "dx-:Tdxx";
+  const auto byte_ok = [](char want, char c) {
+    if (want == 'd') return c >= '0' && c <= '9';
+    if (want == 'x') return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    return c == want;
+  };
+  const std::string good = "7b-:T0f9";
+  ASSERT_TRUE(kernel::has_shape<kShape>(good.data()));
+  for (std::size_t at = 0; at < 8; ++at) {
+    for (unsigned b = 0; b < 256; ++b) {
+      std::string text = good;
+      text[at] = static_cast<char>(b);
+      ASSERT_EQ(kernel::has_shape<kShape>(text.data()), byte_ok(kShape[at], text[at])) << at << " " << b;
+    }
   }
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-// The byte scan every reader and the writer share: where a run of plain string text ends. A
-// byte ends it when it is a quotation mark, a backslash, a control byte (below 0x20) or the
-// first of a multi-byte character (0x80 and above), which the caller then looks at alone.
+// The byte work every reader and the writer share.
 //
-// The vector kernels are SSE2 (every x86-64) and NEON (every arm64); every other target, and a
+// The scan: where a run of plain string text ends. A byte ends it when it is a quotation mark,
+// a backslash, a control byte (below 0x20) or the first of a multi-byte character (0x80 and
+// above), which the caller then looks at alone. The vector kernels are SSE2 (every x86-64) and NEON (every arm64); every other target, and a
 // build with QUEN_PORTABLE_KERNELS, uses the portable one, eight bytes to a word. The portable
 // kernel is always compiled, so that a test can hold the vector one to it.
 
@@ -21,7 +21,7 @@
 #define QUEN_KERNEL_NEON 1
 #endif
 
-namespace quenvistrel_contracts::json::kernel {
+namespace quencore_contracts::kernel {
 
 // How many bytes one mask covers.
 inline constexpr std::size_t BLOCK = 16;
@@ -93,4 +93,69 @@ inline const char* skip_plain(const char* p, const char* end) {
   return p;
 }
 
-}  // namespace quenvistrel_contracts::json::kernel
+// ---- Fixed shapes, eight bytes at a time ------------------------------------------------
+// The readers of the writer's own forms (UUIDs, timestamps) check a field's characters a
+// word at a time instead of a byte at a time.
+
+// Eight bytes of text with byte i in bits 8i..8i+7, whatever the target's byte order.
+inline std::uint64_t load_word(const char* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The high bit of each byte of `word` that lies in [lo, hi]; bytes from 0x80 on never do.
+constexpr std::uint64_t in_range(std::uint64_t word, unsigned char lo, unsigned char hi) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = kOnes * 0x80;
+  const std::uint64_t low7 = word & ~kHigh;
+  // Neither sum carries out of its byte, since low7 is below 0x80.
+  const std::uint64_t at_least_lo = low7 + kOnes * (0x80 - lo);
+  const std::uint64_t above_hi = low7 + kOnes * (0x7F - hi);
+  return at_least_lo & ~above_hi & ~word & kHigh;
+}
+
+// Eight characters that say what eight bytes must be: 'd' a decimal digit, 'x' a lower-case
+// hex digit, any other character itself.
+struct Shape {
+  char c[8];
+  constexpr Shape(const char (&text)[9]) : c{} {  // converts from a literal on purpose
+    for (std::size_t i = 0; i < 8; ++i) c[i] = text[i];
+  }
+  // 0x80 in each byte where the shape has `kind`.
+  [[nodiscard]] constexpr std::uint64_t where(char kind) const {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] == kind ? std::uint64_t{0x80} << (8 * i) : 0;
+    return mask;
+  }
+  // The bytes that stand for themselves, and a mask of them.
+  [[nodiscard]] constexpr std::uint64_t fixed() const {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      if (c[i] != 'd' && c[i] != 'x') word |= std::uint64_t{static_cast<unsigned char>(c[i])} << (8 * i);
+    }
+    return word;
+  }
+  [[nodiscard]] constexpr std::uint64_t fixed_mask() const {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 8; ++i) mask |= c[i] != 'd' && c[i] != 'x' ? std::uint64_t{0xFF} << (8 * i) : 0;
+    return mask;
+  }
+};
+
+// Whether the eight bytes at `p` have the shape S.
+template <Shape S>
+bool has_shape(const char* p) {
+  constexpr std::uint64_t digits = S.where('d');
+  constexpr std::uint64_t hex = S.where('x');
+  const std::uint64_t word = load_word(p);
+  const std::uint64_t decimal = in_range(word, '0', '9');
+  if ((word & S.fixed_mask()) != S.fixed() || (decimal & digits) != digits) return false;
+  if constexpr (hex != 0) {
+    if (((decimal | in_range(word, 'a', 'f')) & hex) != hex) return false;
+  }
+  return true;
+}
+
+}  // namespace quencore_contracts::kernel
