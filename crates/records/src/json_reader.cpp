@@ -482,12 +482,19 @@ std::expected<std::optional<StreamFault>, std::string> parse_stream(ReadableFile
   };
   // The array the plain reader opened, opened again for the general parser.
   if (bracket) parser.write_some(true, "[", 1, ec);
-  // Feeds `n` bytes at `offset` in the input; only whitespace may follow the value.
+  // Feeds `n` bytes at `offset` in the input; only whitespace may follow the value. The parser
+  // gets them a slice at a time: resuming a character or an escape that one write cut off,
+  // Boost.JSON 1.81 may write past its 4 KiB buffer when the next write holds more than about
+  // that, so no write holds more than half of it.
   const auto feed = [&](const char* data, std::size_t n, std::size_t offset) -> std::optional<StreamFault> {
+    constexpr std::size_t kSlice = 2048;
     std::size_t consumed = 0;
-    if (!parser.done()) {
-      consumed = parser.write_some(true, data, n, ec);
+    while (consumed < n && !parser.done()) {
+      const std::size_t slice = std::min(kSlice, n - consumed);
+      const std::size_t taken = parser.write_some(true, data + consumed, slice, ec);
+      consumed += taken;
       if (ec || parser.handler().failed()) return fault(offset + consumed);
+      if (taken < slice) break;
     }
     while (consumed < n && is_json_space(data[consumed])) ++consumed;
     if (consumed < n) return StreamFault::own(offset + consumed, "trailing characters");

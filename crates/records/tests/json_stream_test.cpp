@@ -72,6 +72,29 @@ TEST_F(StreamedRead, AgreesWithTheWholeTextForEveryChunkSize) {
   EXPECT_EQ(*qj::read_json_file<std::vector<VistrelRollup>>(path_), rollups);
 }
 
+// A chunk that ends inside a character or an escape, with more than the parser's 4 KiB buffer
+// before the string's next escape: the parser resumes the cut sequence without overrunning it.
+TEST_F(StreamedRead, ResumesACutCharacterOrEscapeBeforeALongRun) {
+  // The first value puts the cut, at the chunk's end, more than 4 KiB into the text.
+  const std::vector<std::string> values{std::string(5000, 'a'),
+                                        "\xc3\xa9" + std::string(5000, 'x') + "\n" + std::string(100, 'y'),
+                                        "\x01" + std::string(5000, 'x') + "\t" + std::string(100, 'y')};
+  std::string text;
+  qj::write_pretty(text, values);
+  put(text);
+  // Chunk sizes that end the first chunks (after the few bytes read to tell the format) in the
+  // cut sequences.
+  for (const std::size_t at : {text.find('\xc3'), text.find("\\u0001")}) {
+    for (std::size_t chunk = at - 4; chunk <= at + 4; ++chunk) {
+      auto file = qj::ReadableFile::open(path_);
+      ASSERT_TRUE(file);
+      std::vector<std::string> read;
+      ASSERT_TRUE(qj::detail::stream_into(*file, qj::Codec<std::vector<std::string>>::ops, &read, chunk)) << chunk;
+      EXPECT_EQ(read, values) << chunk;
+    }
+  }
+}
+
 TEST_F(StreamedRead, FaultsAreReportedAsTheWholeTextReportsThem) {
   const std::string cases[] = {
       "[] []",                                      // a second value
