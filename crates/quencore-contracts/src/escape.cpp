@@ -10,18 +10,9 @@ namespace quencore_contracts {
 
 namespace {
 
-// For each byte the JSON writer escapes: its one-letter escape, or 'u' for \u00xx; 0 for a
-// byte copied as it is.
-constexpr std::array<char, 256> kJsonEscape = [] {
-  std::array<char, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 'u';
-  for (const ShortEscape& e : SHORT_ESCAPES) table[static_cast<unsigned char>(e.byte)] = e.letter;
-  return table;
-}();
-
 // Writes the escape of `code` (a byte, or a C1 control's code point) at `p`; returns its end.
 char* put_escape(char* p, unsigned code) {
-  const char letter = code < 0x80 ? kJsonEscape[code] : 'u';
+  const char letter = code < 0x80 ? JSON_ESCAPE[code] : 'u';
   if (letter != 'u' && letter != 0) {
     p[0] = '\\';
     p[1] = letter;
@@ -45,7 +36,7 @@ char* write_json_escaped(char* p, std::string_view text) {
     p += stop - in;
     in = stop;
     while (in != end && static_cast<unsigned char>(*in) >= 0x80) *p++ = *in++;
-    if (in == end || kJsonEscape[static_cast<std::uint8_t>(*in)] == 0) continue;
+    if (in == end || JSON_ESCAPE[static_cast<std::uint8_t>(*in)] == 0) continue;
     p = put_escape(p, static_cast<std::uint8_t>(*in++));
   }
   return p;

@@ -8,6 +8,7 @@
 
 #include "json_syntax.hpp"
 #include "quencore_contracts/hex.hpp"
+#include "quencore_contracts/escape.hpp"
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/text_kernels.hpp"
 #include "quencore_contracts/utf8.hpp"
@@ -280,20 +281,24 @@ class Scanner {
   }
 
  private:
+  // An escape as the JSON writer writes it: the one-letter escape of a byte that has one,
+  // \u00xx in lower case for another control.
   bool escape() {
     if (left() < 2) return false;
-    switch (p_[1]) {
-      case '"':
-      case '\\':
-      case 'b':
-      case 't':
-      case 'n':
-      case 'f':
-      case 'r':
-        p_ += 2;
-        return true;
+    static constexpr std::array<bool, 256> kLetter = [] {
+      std::array<bool, 256> table{};
+      for (const quencore_contracts::ShortEscape& e : quencore_contracts::SHORT_ESCAPES) {
+        table[static_cast<unsigned char>(e.letter)] = true;
+      }
+      return table;
+    }();
+    const char letter = p_[1];
+    if (kLetter[static_cast<unsigned char>(letter)]) {
+      p_ += 2;
+      return true;
+    }
+    switch (letter) {
       case 'u': {
-        // \u00xx, lower case, for the controls that have no short form.
         if (left() < 6 || p_[2] != '0' || p_[3] != '0' || (p_[4] != '0' && p_[4] != '1')) return false;
         const char low = p_[5];
         unsigned value = static_cast<unsigned>(p_[4] - '0') * 16;
@@ -304,7 +309,7 @@ class Scanner {
         } else {
           return false;
         }
-        if (value == '\b' || value == '\t' || value == '\n' || value == '\f' || value == '\r') return false;
+        if (quencore_contracts::JSON_ESCAPE[value] != 'u') return false;
         p_ += 6;
         return true;
       }

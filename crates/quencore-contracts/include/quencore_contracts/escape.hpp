@@ -20,6 +20,15 @@ struct ShortEscape {
 inline constexpr std::array<ShortEscape, 7> SHORT_ESCAPES{
     {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
 
+// What the JSON writer writes for each byte: its one-letter escape, 'u' for \u00xx, or 0 when
+// it copies the byte as it is.
+inline constexpr std::array<char, 256> JSON_ESCAPE = [] {
+  std::array<char, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 'u';
+  for (const ShortEscape& e : SHORT_ESCAPES) table[static_cast<unsigned char>(e.byte)] = e.letter;
+  return table;
+}();
+
 // JSON string content: the quotation mark and backslash, \b \t \n \f \r, other controls below
 // U+0020 as \u00xx. Everything else ("/" and non-ASCII included) is copied as it is.
 void append_json_escaped(std::string& out, std::string_view text);
