@@ -1,6 +1,8 @@
 // Typed state load and save against Boost.JSON's DOM parse and serialise of the same bytes.
 // QUEN_BENCH_EVENTS sets the number of events (default one million).
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -38,6 +40,29 @@ void typed_load(benchmark::State& s) {
     benchmark::DoNotOptimize(state);
   }
   s.SetBytesProcessed(static_cast<std::int64_t>(s.iterations() * c.text.size()));
+}
+
+// The text of the state file QUEN_BENCH_STATE names (one the tool wrote), or the generated one.
+const std::string& state_text() {
+  static const std::string text = [] {
+    const char* path = std::getenv("QUEN_BENCH_STATE");
+    if (path == nullptr) return corpus().text;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }();
+  return text;
+}
+
+// The own-layout recogniser alone, on one thread (argument 0) or split in two halves (1).
+void recognize(benchmark::State& s) {
+  const std::string& text = state_text();
+  const std::size_t split_from = s.range(0) != 0 ? quenvistrel_cli::STATE_SPLIT_FROM : text.size() + 1;
+  for (auto _ : s) {
+    auto state = quenvistrel_cli::recognize_state(text, split_from);
+    if (!state) s.SkipWithError("not recognised");
+    benchmark::DoNotOptimize(state);
+  }
+  s.SetBytesProcessed(static_cast<std::int64_t>(s.iterations() * text.size()));
 }
 
 void dom_parse(benchmark::State& s) {
@@ -101,6 +126,7 @@ void load_state_file(benchmark::State& s) {
 }  // namespace
 
 BENCHMARK(typed_load)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(recognize)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(dom_parse)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(typed_save)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(dom_serialize)->Unit(benchmark::kMillisecond)->MinTime(3);

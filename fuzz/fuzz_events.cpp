@@ -11,7 +11,8 @@
 //    that is not blank;
 //  - the text compressed as gzip and as zstd reads exactly as the text itself;
 //  - through a pipe, whose text is followed as it is read rather than read again after a
-//    fault, it reads exactly as from the file.
+//    fault, it reads exactly as from the file;
+//  - the vector UTF-8 check judges the bytes as the portable one does.
 
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "fixture_support.hpp"
+#include "quencore_contracts/text_kernels.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
 
 using Events = std::expected<std::vector<quenvistrel_classify::RawEvent>, std::string>;
@@ -55,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input = quen_fuzz::as_text(data, size);
   file.set(input);
   lines_file.set(input);
+  QUEN_FUZZ_CHECK(quencore_contracts::kernel::valid_utf8(input.data(), input.size()) ==
+                      quencore_contracts::kernel::valid_utf8_portable(input.data(), input.size()),
+                  input);
 
   // Small chunks put their boundaries everywhere; the first byte picks the size, or the
   // size the tool reads with.

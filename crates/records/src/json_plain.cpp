@@ -243,27 +243,26 @@ PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_
   std::size_t copied = start;  // with escapes: the bytes before this are in `decoded`
   bool escaped = false;
   while (true) {
-    i = static_cast<std::size_t>(quencore_contracts::kernel::skip_plain(data + i, data + size) - data);
+    i = static_cast<std::size_t>(quencore_contracts::kernel::skip_string_text(data + i, data + size) - data);
     if (i == size) return Step::Short;
     const auto b = static_cast<unsigned char>(data[i]);
     if (b == '"') break;
-    if (b < 0x20) return Step::Unsure;
-    if (b == '\\') {
-      if (i + 1 == size) return Step::Short;
-      const char letter = kEscapes[static_cast<unsigned char>(data[i + 1])];
-      if (letter == 0) return Step::Unsure;
-      if (!escaped) decoded.clear();
-      escaped = true;
-      decoded.append(data + copied, i - copied);
-      decoded += letter;
-      i += 2;
-      copied = i;
-      continue;
+    // A control byte, or a character that is malformed or cut off by the end of what is here.
+    if (b >= 0x80) {
+      return quencore_contracts::utf8_sequence(text, i) == quencore_contracts::UTF8_TRUNCATED ? Step::Short
+                                                                                            : Step::Unsure;
     }
-    const std::size_t len = quencore_contracts::utf8_sequence(text, i);
-    if (len == quencore_contracts::UTF8_TRUNCATED) return Step::Short;
-    if (len == 0) return Step::Unsure;
-    i += len;
+    if (b < 0x20) return Step::Unsure;
+    // A backslash.
+    if (i + 1 == size) return Step::Short;
+    const char letter = kEscapes[static_cast<unsigned char>(data[i + 1])];
+    if (letter == 0) return Step::Unsure;
+    if (!escaped) decoded.clear();
+    escaped = true;
+    decoded.append(data + copied, i - copied);
+    decoded += letter;
+    i += 2;
+    copied = i;
   }
   if (escaped) decoded.append(data + copied, i - copied);
   value = escaped ? std::string_view(decoded) : text.substr(start, i - start);

@@ -11,7 +11,6 @@
 #include "quencore_contracts/escape.hpp"
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/text_kernels.hpp"
-#include "quencore_contracts/utf8.hpp"
 #include "quenvistrel_contracts/json/records.hpp"
 
 namespace quenvistrel_contracts::json {
@@ -252,7 +251,7 @@ class Scanner {
   // The same, telling whether it held an escape.
   bool string(bool& escaped) {
     while (true) {
-      p_ = quencore_contracts::kernel::skip_plain(p_, end_);
+      p_ = quencore_contracts::kernel::skip_string_text(p_, end_);
       if (p_ == end_) return false;
       const auto c = static_cast<unsigned char>(*p_);
       if (c == '"') {
@@ -264,10 +263,8 @@ class Scanner {
         if (!escape()) return false;
         continue;
       }
-      if (c < 0x20) return false;
-      const std::size_t len = quencore_contracts::utf8_sequence(std::string_view(p_, left()), 0);
-      if (len == 0 || len == quencore_contracts::UTF8_TRUNCATED) return false;
-      p_ += len;
+      // A control byte, or a character that is not well-formed.
+      return false;
     }
   }
 
