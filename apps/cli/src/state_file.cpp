@@ -271,14 +271,23 @@ std::optional<std::size_t> middle_event_end(std::string_view text) {
   return middle + found + std::string_view("\n      }").size();
 }
 
+// An event in the writer's layout takes more bytes than this (its three UUIDs and two
+// timestamps alone take 150), so a text of n bytes holds fewer than n / kEventBytesAtLeast
+// events. The index is reserved for that many at once: it then never moves while it fills, and
+// the pages of the reserve that no event reaches are never touched.
+constexpr std::size_t kEventBytesAtLeast = 256;
+std::size_t events_at_most(std::size_t bytes) { return bytes / kEventBytesAtLeast + 1; }
+
 // The events from kHead on: where their list ends, or nothing when the text is not the
 // writer's. A large list is recognised in two halves at once; the second starts right after
 // the separator that follows the first, so together they are exactly what one pass accepts.
 std::optional<std::size_t> recognize_event_list(std::string_view text, std::size_t split_from,
                                                 quenvistrel_aggregate::EventLog& events) {
   const std::optional<std::size_t> split = text.size() >= split_from ? middle_event_end(text) : std::nullopt;
+  events.reserve(events_at_most(text.size()));
   if (!split) return recognize_events(text, kHead.size(), kFirst, std::string_view::npos, events);
   quenvistrel_aggregate::EventLog later;
+  later.reserve(events_at_most(text.size() - *split));
   std::optional<std::size_t> later_end;
   std::optional<std::thread> helper;
   try {
