@@ -247,7 +247,7 @@ PlainSequence::Step PlainSequence::long_string(std::string_view text, std::size_
     if (i == size) return Step::Short;
     const auto b = static_cast<unsigned char>(data[i]);
     if (b == '"') break;
-    // A control byte, or a character that is malformed or cut off by the end of what is here.
+    // A character that is malformed, or cut off by the end of what has been read so far.
     if (b >= 0x80) {
       return quencore_contracts::utf8_sequence(text, i) == quencore_contracts::UTF8_TRUNCATED ? Step::Short
                                                                                             : Step::Unsure;
