@@ -120,24 +120,24 @@ inline bool is_delimiter(char c) {
   return b < 0x20 || b == '"' || b == '\\';
 }
 
-// The first byte in [p, end) that ends a plain run, or `end`.
-inline const char* skip_plain(const char* p, const char* end) {
+// The first byte in [p, end) that `Mask` marks a block at a time and `Marks` marks alone in
+// the last bytes, or `end`.
+template <unsigned (*Mask)(const char*), bool (*Marks)(char)>
+const char* skip_unmarked(const char* p, const char* end) {
   while (end - p >= static_cast<std::ptrdiff_t>(BLOCK)) {
-    if (const unsigned mask = special_mask(p); mask != 0) return p + __builtin_ctz(mask);
+    if (const unsigned mask = Mask(p); mask != 0) return p + __builtin_ctz(mask);
     p += BLOCK;
   }
-  while (p < end && !is_special(*p)) ++p;
+  while (p < end && !Marks(*p)) ++p;
   return p;
 }
 
+// The first byte in [p, end) that ends a plain run, or `end`.
+inline const char* skip_plain(const char* p, const char* end) { return skip_unmarked<special_mask, is_special>(p, end); }
+
 // The first byte in [p, end) that is a quotation mark, a backslash or a control byte, or `end`.
 inline const char* skip_to_delimiter(const char* p, const char* end) {
-  while (end - p >= static_cast<std::ptrdiff_t>(BLOCK)) {
-    if (const unsigned mask = delimiter_mask(p); mask != 0) return p + __builtin_ctz(mask);
-    p += BLOCK;
-  }
-  while (p < end && !is_delimiter(*p)) ++p;
-  return p;
+  return skip_unmarked<delimiter_mask, is_delimiter>(p, end);
 }
 
 // ---- UTF-8 ----------------------------------------------------------------------------------
