@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "state_file.hpp"
+#include "store/file/state_file.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

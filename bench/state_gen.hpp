@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "state_file.hpp"
+#include "store/file/state_file.hpp"
 
 namespace quenvistrel_bench {
 

@@ -9,34 +9,33 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "pg_rows.hpp"
+#include "store/postgres/tables.hpp"
 
 namespace {
 
 using namespace quenvistrel_cli::pg;
 
 template <class Record>
-void check(std::string_view stream, std::size_t chunk, const Table& table, std::int64_t (RowReader::*read)(Record&),
-           void (RowWriter::*write)(std::int64_t, const Record&)) {
+void check(std::string_view stream, std::size_t chunk, const RecordTable<Record>& table) {
   CopyRows rows;
   for (std::size_t at = 0; at < stream.size(); at += chunk) {
     auto fed = rows.feed(stream.substr(at, chunk), [&](std::span<const std::string_view> fields)
                                                        -> std::expected<void, std::string> {
       RowReader reader(fields);
       Record record;
-      const std::int64_t seq = (reader.*read)(record);
+      const std::int64_t seq = table.read(reader, record);
       if (!reader.done(table)) return {};
       std::string again;
       copy_header(again);
       RowWriter writer(again);
-      (writer.*write)(seq, record);
+      table.write(writer, seq, record);
       copy_trailer(again);
       CopyRows reread;
       bool seen = false;
       auto back = reread.feed(again, [&](std::span<const std::string_view> f) -> std::expected<void, std::string> {
         RowReader r(f);
         Record copy;
-        QUEN_FUZZ_CHECK((r.*read)(copy) == seq, stream);
+        QUEN_FUZZ_CHECK(table.read(r, copy) == seq, stream);
         QUEN_FUZZ_CHECK(r.done(table).has_value(), stream);
         QUEN_FUZZ_CHECK(copy == record, stream);
         seen = true;
@@ -57,19 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t chunk = 1 + data[1] % 64 * 64;
   switch (data[0] % 5) {
     case 0:
-      check(stream, chunk, kEvents, &RowReader::event, &RowWriter::event);
+      check(stream, chunk, kEvents);
       break;
     case 1:
-      check(stream, chunk, kRollups, &RowReader::rollup, &RowWriter::rollup);
+      check(stream, chunk, kRollups);
       break;
     case 2:
-      check(stream, chunk, kIndicators, &RowReader::indicator, &RowWriter::indicator);
+      check(stream, chunk, kIndicators);
       break;
     case 3:
-      check(stream, chunk, kRules, &RowReader::rule, &RowWriter::rule);
+      check(stream, chunk, kRules);
       break;
     default:
-      check(stream, chunk, kAlerts, &RowReader::alert, &RowWriter::alert);
+      check(stream, chunk, kAlerts);
       break;
   }
   return 0;

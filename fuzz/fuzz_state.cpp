@@ -16,7 +16,7 @@
 
 #include "fixture_support.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
-#include "state_file.hpp"
+#include "store/file/state_file.hpp"
 
 using quenvistrel_cli::CliState;
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz_support.hpp"
-#include "state_file.hpp"
+#include "store/file/state_file.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = quen_fuzz::as_text(data, size);

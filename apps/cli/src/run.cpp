@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli.hpp"
-#include "commands.hpp"
+#include "cli/parse.hpp"
+#include "commands/table.hpp"
 #include "quencore_contracts/random.hpp"
 #include "quencore_contracts/time.hpp"
-#include "report.hpp"
-#include "store.hpp"
+#include "commands/report.hpp"
+#include "output/progress.hpp"
+#include "store/store.hpp"
 
 namespace quenvistrel_cli {
 
@@ -27,8 +28,10 @@ std::expected<int, std::string> run(std::span<const std::string> args) {
   // A changing command holds the store's lock from before the load until after its commit;
   // reading commands never wait.
   const CommandEntry& command = command_entry(cli->command);
+  SaveProgress save_progress;  // outlives the store, which reports its long writes to it
   auto store = open_store(cli->state, command.changes());
   if (!store) return std::unexpected(std::move(store.error()));
+  (*store)->watch_writes(&save_progress);
 
   // Taken before loading so that every record the run creates or touches carries one instant.
   const auto now = quencore_contracts::Timestamp::now();

@@ -5,7 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
-#include "move.hpp"
+#include "output/progress.hpp"
+#include "store/copy.hpp"
 
 int main(int argc, char** argv) {
   CLI::App app("Moves a quenvistrelctl store between a state file and a PostgreSQL database", "quenvistrel-store");
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const auto copied = quenvistrel_cli::copy_store(from, to);
+  quenvistrel_cli::SaveProgress save_progress;
+  const auto copied = quenvistrel_cli::copy_store(from, to, &save_progress);
   if (!copied) {
     fmt::print(stderr, "error: {}\n", copied.error());
     return 1;

@@ -1,4 +1,5 @@
-#include "cli.hpp"
+#include "cli/parse.hpp"
+#include "commands/values.hpp"
 
 #include <string>
 #include <utility>

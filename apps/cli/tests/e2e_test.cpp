@@ -25,7 +25,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "pg_connection.hpp"
+#include "store/postgres/connection.hpp"
 
 namespace {
 

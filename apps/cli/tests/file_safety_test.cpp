@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file_safety.hpp"
+#include "store/file/file_safety.hpp"
 #include "scratch_folder.hpp"
 
 namespace {

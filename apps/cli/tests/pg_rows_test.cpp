@@ -1,6 +1,6 @@
 // The database store's rows in PostgreSQL's binary forms: what goes in comes out exactly,
 // whatever chunks the COPY stream arrives in.
-#include "pg_rows.hpp"
+#include "store/postgres/tables.hpp"
 
 #include <string>
 #include <vector>
@@ -33,12 +33,11 @@ RiskIndicator indicator() {
 
 // Every record written as COPY rows, then read back from the stream cut into `chunk` bytes.
 template <class Record>
-std::vector<Record> round_trip(const std::vector<Record>& records, void (RowWriter::*write)(std::int64_t, const Record&),
-                               std::int64_t (RowReader::*read)(Record&), const Table& table, std::size_t chunk) {
+std::vector<Record> round_trip(const std::vector<Record>& records, const RecordTable<Record>& table, std::size_t chunk) {
   std::string stream;
   copy_header(stream);
   RowWriter writer(stream);
-  for (std::size_t i = 0; i < records.size(); ++i) (writer.*write)(static_cast<std::int64_t>(i), records[i]);
+  for (std::size_t i = 0; i < records.size(); ++i) table.write(writer, static_cast<std::int64_t>(i), records[i]);
   copy_trailer(stream);
 
   std::vector<Record> out;
@@ -48,7 +47,7 @@ std::vector<Record> round_trip(const std::vector<Record>& records, void (RowWrit
                          [&](std::span<const std::string_view> fields) -> std::expected<void, std::string> {
                            RowReader reader(fields);
                            Record r;
-                           EXPECT_EQ((reader.*read)(r), static_cast<std::int64_t>(out.size()));
+                           EXPECT_EQ(table.read(reader, r), static_cast<std::int64_t>(out.size()));
                            if (auto done = reader.done(table); !done) return done;
                            out.push_back(std::move(r));
                            return {};
@@ -75,7 +74,7 @@ TEST(DatabaseRows, EveryValueComesBackExactly) {
   plain.safe_metadata = {};
 
   for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
-    EXPECT_EQ(round_trip<VistrelEvent>({event, plain}, &RowWriter::event, &RowReader::event, kEvents, chunk),
+    EXPECT_EQ(round_trip<VistrelEvent>({event, plain}, kEvents, chunk),
               (std::vector<VistrelEvent>{event, plain}))
         << chunk;
   }
@@ -86,13 +85,12 @@ TEST(DatabaseRows, EveryValueComesBackExactly) {
     rollups.push_back(samples::rollup(TenantId::generate(), WorkspaceId::generate(), *Slug::try_from("auth"), "export",
                                       Severity::Low, TimeBucket::Day, -86400, count));
   }
-  EXPECT_EQ(round_trip(rollups, &RowWriter::rollup, &RowReader::rollup, kRollups, 5), rollups);
+  EXPECT_EQ(round_trip(rollups, kRollups, 5), rollups);
 
   const RiskIndicator with_reasons = indicator();
   RiskIndicator without = with_reasons;
   without.reason_codes = {};
-  EXPECT_EQ(round_trip<RiskIndicator>({with_reasons, without}, &RowWriter::indicator, &RowReader::indicator,
-                                      kIndicators, 3),
+  EXPECT_EQ(round_trip<RiskIndicator>({with_reasons, without}, kIndicators, 3),
             (std::vector<RiskIndicator>{with_reasons, without}));
 
   AlertRule rule;
@@ -105,7 +103,7 @@ TEST(DatabaseRows, EveryValueComesBackExactly) {
   rule.bucket = TimeBucket::Day;
   rule.severity = Severity::Medium;
   rule.cooldown_buckets = 4294967295U;
-  EXPECT_EQ(round_trip<AlertRule>({rule}, &RowWriter::rule, &RowReader::rule, kRules, 2), std::vector{rule});
+  EXPECT_EQ(round_trip<AlertRule>({rule}, kRules, 2), std::vector{rule});
   AlertEvent alert;
   alert.alert_id = AlertEventId::generate();
   alert.rule_id = rule.rule_id;
@@ -114,13 +112,14 @@ TEST(DatabaseRows, EveryValueComesBackExactly) {
   alert.observed_count = 10000;
   alert.severity = Severity::Info;
   alert.fired_at = at("2024-06-01T00:00:00Z");
-  EXPECT_EQ(round_trip<AlertEvent>({alert}, &RowWriter::alert, &RowReader::alert, kAlerts, 64), std::vector{alert});
+  EXPECT_EQ(round_trip<AlertEvent>({alert}, kAlerts, 64), std::vector{alert});
 }
 
 TEST(DatabaseRows, AValueOutsideItsRecordsRangeIsRefusedNotWrapped) {
   // A score of 300, as someone may write by hand, in an otherwise good row.
   std::string row;
-  RowWriter(row).indicator(0, indicator());
+  RowWriter writer(row);
+  kIndicators.write(writer, 0, indicator());
   std::string stream;
   copy_header(stream);
   stream += row;
@@ -134,7 +133,7 @@ TEST(DatabaseRows, AValueOutsideItsRecordsRangeIsRefusedNotWrapped) {
     edited[6] = std::string_view(score).substr(4);
     RowReader reader(edited);
     RiskIndicator i;
-    reader.indicator(i);
+    kIndicators.read(reader, i);
     if (auto done = reader.done(kIndicators); !done) error = done.error();
     return {};
   });

@@ -23,7 +23,7 @@
 #include "quenvistrel_contracts/testing/samples.hpp"
 #include "run.hpp"
 #include "scratch_folder.hpp"
-#include "state_file.hpp"
+#include "store/file/state_file.hpp"
 
 namespace {
 

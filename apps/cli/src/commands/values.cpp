@@ -1,0 +1,84 @@
+// Strict readers for option values, beside the command table that declares them.
+#include "commands/values.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "quencore_contracts/echo.hpp"
+
+namespace quenvistrel_cli {
+
+namespace {
+
+using quencore_contracts::echo_input;
+
+// Checks the shape "[sign]digits" before std::from_chars, which on its own would stop at
+// the first non-digit and report success for "5x".
+std::expected<void, std::string> check_decimal(std::string_view digits) {
+  if (digits.empty() || !std::ranges::all_of(digits, [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::unexpected(std::string("expected decimal digits"));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<std::uint64_t, std::string> parse_u64(std::string_view text) {
+  std::string_view digits = text;
+  if (digits.starts_with('-')) {
+    return std::unexpected(std::string("a negative value is not allowed"));
+  }
+  if (digits.starts_with('+')) {
+    digits.remove_prefix(1);
+  }
+  if (auto shape = check_decimal(digits); !shape) {
+    return std::unexpected(std::move(shape.error()));
+  }
+  std::uint64_t value = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (ec != std::errc{}) {
+    return std::unexpected(fmt::format("{} is not in 0..={}", echo_input(text), std::numeric_limits<std::uint64_t>::max()));
+  }
+  return value;
+}
+
+std::expected<std::int64_t, std::string> parse_i64(std::string_view text) {
+  // from_chars takes "-" but not "+"; only one sign, of either kind, may come first.
+  const bool plus = text.starts_with('+');
+  const std::string_view number = plus ? text.substr(1) : text;
+  const std::string_view digits = !plus && number.starts_with('-') ? number.substr(1) : number;
+  if (auto shape = check_decimal(digits); !shape) {
+    return std::unexpected(std::move(shape.error()));
+  }
+  std::int64_t value = 0;
+  auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (ec != std::errc{}) {
+    return std::unexpected(fmt::format("{} is not in {}..={}", echo_input(text), std::numeric_limits<std::int64_t>::min(),
+                                       std::numeric_limits<std::int64_t>::max()));
+  }
+  return value;
+}
+
+std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text) {
+  auto wide = parse_i64(text);
+  if (!wide) {
+    return std::unexpected(std::move(wide.error()));
+  }
+  if (*wide < 0 || *wide > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(fmt::format("{} is not in 0..={}", *wide, std::numeric_limits<std::uint32_t>::max()));
+  }
+  return static_cast<std::uint32_t>(*wide);
+}
+
+std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text) {
+  auto tenant = quencore_contracts::TenantId::from_str(text);
+  if (!tenant) {
+    return std::unexpected(tenant.error().message());
+  }
+  return *tenant;
+}
+
+}  // namespace quenvistrel_cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "quencore_contracts/ids.hpp"
+
+namespace quenvistrel_cli {
+
+// Strict readers for option values. CLI11's own integer conversion is not used: it reads
+// "0x10" as 16, "010" as 8, tolerates surrounding spaces and wraps "-1" to the u64 maximum.
+// Each error is the reason only; the grammar adds the option and the value.
+
+// Decimal digits, optionally preceded by "+".
+[[nodiscard]] std::expected<std::uint64_t, std::string> parse_u64(std::string_view text);
+// Decimal digits, optionally preceded by "+" or "-".
+[[nodiscard]] std::expected<std::int64_t, std::string> parse_i64(std::string_view text);
+// Read as a signed 64-bit decimal first, so "-1" is a range error rather than a syntax error.
+[[nodiscard]] std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text);
+// Any accepted UUID form; the reason is the identifier error's display text.
+[[nodiscard]] std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text);
+
+}  // namespace quenvistrel_cli

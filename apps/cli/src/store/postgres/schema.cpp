@@ -1,0 +1,106 @@
+#include "store/postgres/schema.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "store/postgres/tables.hpp"
+
+namespace quenvistrel_cli::pg {
+
+namespace {
+
+std::string create_table(const Table& table) {
+  std::string sql = fmt::format("CREATE TABLE {} (", table.qualified());
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (i > 0) sql += ", ";
+    sql += fmt::format("{} {}", table.columns[i].name, table.columns[i].type);
+  }
+  return sql + ");\n";
+}
+
+// The whole schema of version 1.
+std::string schema_sql() {
+  std::string sql =
+      "CREATE SCHEMA quenvistrel;\n"
+      "CREATE TYPE quenvistrel.severity AS ENUM ('info', 'low', 'medium', 'high', 'critical');\n"
+      "CREATE TYPE quenvistrel.time_bucket AS ENUM ('hour', 'day');\n"
+      "CREATE TABLE quenvistrel.store (only_row boolean PRIMARY KEY DEFAULT true CHECK (only_row), "
+      "schema_version integer NOT NULL, events bigint NOT NULL, rollups bigint NOT NULL, "
+      "indicators bigint NOT NULL, rules bigint NOT NULL, alerts bigint NOT NULL, "
+      "next_event_seq bigint NOT NULL);\n";
+  sql += fmt::format("INSERT INTO quenvistrel.store VALUES (true, {}, 0, 0, 0, 0, 0, 0);\n", kSchemaVersion);
+  for (const Table* table : std::initializer_list<const Table*>{&kEvents, &kRollups, &kIndicators, &kRules, &kAlerts}) {
+    sql += create_table(*table);
+  }
+  sql +=
+      "CREATE INDEX events_occurred_at ON quenvistrel.events (occurred_at);\n"
+      "CREATE INDEX rollups_tenant ON quenvistrel.rollups (tenant_id, seq);\n"
+      "CREATE INDEX rollups_rule_key ON quenvistrel.rollups (tenant_id, event_type, bucket);\n"
+      "CREATE INDEX rollups_high ON quenvistrel.rollups (count) WHERE severity >= 'high';\n"
+      "CREATE INDEX alerts_rule ON quenvistrel.alerts (rule_id, bucket_start);\n";
+  return sql;
+}
+
+}  // namespace
+
+std::expected<bool, std::string> store_exists(PgConnection& conn) {
+  auto exists = conn.exec("SELECT to_regclass('quenvistrel.store') IS NOT NULL");
+  if (!exists) return std::unexpected(std::move(exists.error()));
+  return exists->bytes(0, 0) == "t";
+}
+
+std::expected<void, std::string> create_schema(PgConnection& conn) {
+  if (auto created = conn.exec(schema_sql()); !created) return std::unexpected(std::move(created.error()));
+  return {};
+}
+
+std::expected<StoreRow, std::string> read_store_row(PgConnection& conn) {
+  auto row = conn.exec_params(
+      "SELECT schema_version, events, rollups, indicators, rules, alerts, next_event_seq FROM quenvistrel.store", {});
+  if (!row) return std::unexpected(std::move(row.error()));
+  if (row->rows() != 1) {
+    return std::unexpected(std::string("the database's quenvistrel.store does not hold exactly one row"));
+  }
+  std::vector<std::string_view> fields;
+  for (int f = 0; f < 7; ++f) fields.push_back(row->is_null(0, f) ? std::string_view{} : row->bytes(0, f));
+  RowReader read(fields);
+  const std::int32_t version = read.int4();
+  const auto count = [&read] { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, read.int8())); };
+  StoreRow out;
+  out.counts.events = count();
+  out.counts.rollups = count();
+  out.counts.indicators = count();
+  out.counts.rules = count();
+  out.counts.alerts = count();
+  out.next_event_seq = read.int8();
+  if (version > kSchemaVersion) {
+    return std::unexpected(fmt::format(
+        "the database holds a store of a newer version of this tool (schema version {}; this one knows {})", version,
+        kSchemaVersion));
+  }
+  if (version < kSchemaVersion) {
+    return std::unexpected(fmt::format("the database holds a store of an unknown schema version {}", version));
+  }
+  return out;
+}
+
+std::expected<void, std::string> write_store_row(PgConnection& conn, const StoreRow& row) {
+  const PgParam params[] = {
+      {param_int8(static_cast<std::int64_t>(row.counts.events))},
+      {param_int8(static_cast<std::int64_t>(row.counts.rollups))},
+      {param_int8(static_cast<std::int64_t>(row.counts.indicators))},
+      {param_int8(static_cast<std::int64_t>(row.counts.rules))},
+      {param_int8(static_cast<std::int64_t>(row.counts.alerts))},
+      {param_int8(row.next_event_seq)},
+  };
+  auto updated = conn.exec_params(
+      "UPDATE quenvistrel.store SET events = $1, rollups = $2, indicators = $3, rules = $4, alerts = $5, "
+      "next_event_seq = $6",
+      params);
+  if (!updated) return std::unexpected(std::move(updated.error()));
+  return {};
+}
+
+}  // namespace quenvistrel_cli::pg

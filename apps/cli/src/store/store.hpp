@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quenvistrel_aggregate/store.hpp"
+#include "quenvistrel_contracts/records.hpp"
+#include "store/write_watcher.hpp"
+
+namespace quenvistrel_cli {
+
+// Everything the tool remembers between runs.
+struct CliState {
+  quenvistrel_aggregate::VistrelStore store;
+  std::vector<quenvistrel_contracts::AlertRule> rules;
+  std::vector<quenvistrel_contracts::AlertEvent> alerts;
+
+  friend bool operator==(const CliState&, const CliState&) = default;
+};
+
+// How many records of each list a store holds.
+struct StoreCounts {
+  std::uint64_t events = 0;
+  std::uint64_t rollups = 0;
+  std::uint64_t indicators = 0;
+  std::uint64_t rules = 0;
+  std::uint64_t alerts = 0;
+};
+
+// What a changing command works on. Each set holds everything the engine's operation for
+// that command looks at, so the engine gives the same result on it as on the whole state.
+enum class WorkingSet : std::uint8_t {
+  Nothing,      // alert-add, retention: they only add or delete
+  IngestInto,   // the rollups a new workspace's events could be counted into
+  RiskInputs,   // the High and Critical rollups at or above a threshold, and every indicator
+  AlertInputs,  // the enabled rules, the rollups of their tenant, event type and bucket that
+                // one of them could still fire on, and the alerts whose cooldown reaches those
+};
+
+// A changing command's view of the store, from Store::begin to Store::commit: the lists of
+// its working set (the rest left empty, or, for a store that has it all at hand, everything)
+// and the counts of the whole store as the command found it.
+struct Work {
+  CliState& state;
+  StoreCounts before;
+};
+
+// Where the state lives. The run opens a store for one command (a changing command holds the
+// store's lock from opening until it is closed, so overlapping runs queue), loads it, and the
+// command asks it for what it needs and hands it what changed:
+//   - reading commands ask counts() or tenant_rollups();
+//   - changing commands call begin() for their working set, run the engine on it (an ingest
+//     sends its events into event_sink() as they are counted), may delete_events_before(),
+//     then the run calls commit(), which writes what the command added or changed, all or
+//     nothing. A store that is never committed is left exactly as it was.
+// Errors are the one-line texts the entry prints after "error: ".
+class Store {
+ public:
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  virtual ~Store() = default;
+
+  // Reads what the store holds, or finds it empty; a store that cannot be read fails here,
+  // for every command.
+  [[nodiscard]] virtual std::expected<void, std::string> load() = 0;
+
+  // Whether load() found a store there (a file, the database's tables), empty or not.
+  [[nodiscard]] virtual bool found() const = 0;
+  [[nodiscard]] virtual std::expected<StoreCounts, std::string> counts() = 0;
+  // The tenant's rollups of every bucket and workspace, in creation order.
+  [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::VistrelRollup>, std::string> tenant_rollups(
+      const quenvistrel_contracts::TenantId& tenant) = 0;
+
+  // `threshold` is risk's; the other sets ignore it.
+  [[nodiscard]] virtual std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold = 0) = 0;
+  // Takes the new events of an ingest, after begin(WorkingSet::IngestInto). A failure to store
+  // one is kept and reported by commit().
+  [[nodiscard]] virtual quenvistrel_aggregate::EventSink& event_sink() = 0;
+  // Removes the events that occurred strictly before `cutoff` (Unix seconds); how many.
+  [[nodiscard]] virtual std::expected<std::uint64_t, std::string> delete_events_before(std::int64_t cutoff) = 0;
+  [[nodiscard]] virtual std::expected<void, std::string> commit() = 0;
+  // Who hears of this store's long writes from now on (none when null); a store whose writes
+  // are never long ignores it.
+  virtual void watch_writes(WriteWatcher* watcher) { (void)watcher; }
+
+  // For moving a whole store elsewhere: every list but the events, whole and in order, and
+  // then every event, in order, into `sink`. (Filling an empty store is begin(IngestInto),
+  // the lists put into the work's state, the events sent into event_sink(), and commit().)
+  [[nodiscard]] virtual std::expected<CliState, std::string> read_lists() = 0;
+  [[nodiscard]] virtual std::expected<void, std::string> read_events(quenvistrel_aggregate::EventSink& sink) = 0;
+};
+
+// The store that `location` (the --state value) names, opened for a command that changes it
+// (`changes`, which takes the lock) or only reads.
+[[nodiscard]] std::expected<std::unique_ptr<Store>, std::string> open_store(const std::string& location,
+                                                                            bool changes);
+
+}  // namespace quenvistrel_cli
