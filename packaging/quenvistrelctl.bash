@@ -7,12 +7,12 @@
 _quenvistrelctl_commands="validate ingest rollups risk alert-add alert-eval retention summary help"
 _quenvistrelctl_global_options="--state --json -h --help -V --version"
 # Options that take a value; the word after one of them is that value.
-_quenvistrelctl_value_options="--state --tenant --threshold --event-type --cooldown --days"
+_quenvistrelctl_value_options="--state --tenant --threshold --event-type --cooldown --days --workspace --batch-events --batch-seconds"
 
 # The options of one command, besides the global ones.
 _quenvistrelctl_command_options() {
     case $1 in
-        ingest) echo "--tenant" ;;
+        ingest) echo "--tenant --workspace --batch-events --batch-seconds --skip-malformed" ;;
         rollups) echo "--tenant" ;;
         risk) echo "--threshold" ;;
         alert-add) echo "--tenant --event-type --threshold --cooldown" ;;
@@ -84,7 +84,7 @@ _quenvistrelctl() {
             _quenvistrelctl_files "$cur"
             return
             ;;
-        --tenant | --threshold | --event-type | --cooldown | --days)
+        --tenant | --threshold | --event-type | --cooldown | --days | --workspace | --batch-events | --batch-seconds)
             # Free values: a UUID, a number, an event type.
             return
             ;;

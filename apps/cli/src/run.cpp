@@ -5,7 +5,6 @@
 
 #include "cli/parse.hpp"
 #include "commands/table.hpp"
-#include "quencore_contracts/random.hpp"
 #include "quencore_contracts/time.hpp"
 #include "commands/report.hpp"
 #include "output/progress.hpp"
@@ -29,6 +28,16 @@ std::expected<int, std::string> run(std::span<const std::string> args) {
   // reading commands never wait.
   const CommandEntry& command = command_entry(cli->command);
   SaveProgress save_progress;  // outlives the store, which reports its long writes to it
+  if (command.commits_in_steps(cli->command)) {
+    const auto now = quencore_contracts::Timestamp::now();
+    StepContext ctx{cli->state, now, cli->json, &save_progress};
+    auto report = command.handle_steps(ctx, cli->command);
+    if (!report) return std::unexpected(std::move(report.error()));
+    if (auto printed = emit_report(cli->json, report->json, report->text); !printed) {
+      return std::unexpected(std::move(printed.error()));
+    }
+    return report->status;
+  }
   auto store = open_store(cli->state, command.changes());
   if (!store) return std::unexpected(std::move(store.error()));
   (*store)->watch_writes(&save_progress);
@@ -43,8 +52,7 @@ std::expected<int, std::string> run(std::span<const std::string> args) {
   // Committed before any output, so what the command changed persists whatever happens to its
   // report. Identifiers drawn without the system's entropy are never stored.
   if (command.changes()) {
-    if (auto failure = quencore_contracts::entropy_failure()) return std::unexpected(std::move(*failure));
-    if (auto committed = (*store)->commit(); !committed) return std::unexpected(std::move(committed.error()));
+    if (auto committed = commit_changes(**store); !committed) return std::unexpected(std::move(committed.error()));
   }
   if (auto printed = emit_report(cli->json, report->json, report->text); !printed) {
     return std::unexpected(std::move(printed.error()));

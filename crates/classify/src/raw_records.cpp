@@ -98,7 +98,8 @@ enum class Layout : std::uint8_t { Document, LinesAllowed };
 template <class T>
 std::expected<T, std::string> read_fixture(const std::string& path, Layout layout, T value = T{},
                                            std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK,
-                                           ReadProgress* progress = nullptr) {
+                                           const StreamReading& reading = {}) {
+  ReadProgress* progress = reading.progress;
   const bool standard_input = path == STANDARD_INPUT;
   // The path is the user's own, so it is never cut, but its control characters are escaped
   // like any other echoed input: a name holding a line feed or an escape sequence must not
@@ -109,6 +110,7 @@ std::expected<T, std::string> read_fixture(const std::string& path, Layout layou
   };
   auto file = standard_input ? ReadableFile::standard_input() : ReadableFile::open(path);
   if (!file) return failed(file.error());
+  file->pace(reading.pacer);
   if (progress != nullptr) {
     progress->size = file->size();
     file->count_into(&progress->bytes_read);
@@ -124,8 +126,11 @@ std::expected<T, std::string> read_fixture(const std::string& path, Layout layou
       lines = named_json_lines(path);
     }
   }
-  auto read = lines ? quenvistrel_contracts::json::read_json_lines_into<T>(*file, std::move(value), chunk_bytes)
+  auto read = lines ? quenvistrel_contracts::json::read_json_lines_into<T>(*file, std::move(value), chunk_bytes,
+                                                                          reading.skip)
                     : quenvistrel_contracts::json::read_json_into<T>(*file, std::move(value), chunk_bytes);
+  // Input the pacer ended may stop inside an event, which is then no fault of the fixture's.
+  if (!read && file->stopped()) return T{};
   if (!read) return failed(read.error());
   return read;
 }
@@ -140,14 +145,30 @@ std::expected<std::vector<RawEvent>, std::string> read_raw_events(const std::str
   return read_fixture<std::vector<RawEvent>>(path, Layout::LinesAllowed);
 }
 
+namespace {
+
+std::expected<void, std::string> stream_raw_events(const std::string& path,
+                                                   const std::function<void(const RawEvent&)>& each,
+                                                   std::size_t chunk_bytes, const StreamReading& reading) {
+  RawEventStream stream;
+  stream.each = &each;
+  auto read = read_fixture<RawEventStream>(path, Layout::LinesAllowed, std::move(stream), chunk_bytes, reading);
+  if (!read) return std::unexpected(std::move(read.error()));
+  return {};
+}
+
+}  // namespace
+
 std::expected<void, std::string> read_raw_events(const std::string& path,
                                                  const std::function<void(const RawEvent&)>& each,
                                                  std::size_t chunk_bytes, ReadProgress* progress) {
-  RawEventStream stream;
-  stream.each = &each;
-  auto read = read_fixture<RawEventStream>(path, Layout::LinesAllowed, std::move(stream), chunk_bytes, progress);
-  if (!read) return std::unexpected(std::move(read.error()));
-  return {};
+  return stream_raw_events(path, each, chunk_bytes, StreamReading{.progress = progress});
+}
+
+std::expected<void, std::string> read_raw_events(const std::string& path,
+                                                 const std::function<void(const RawEvent&)>& each,
+                                                 const StreamReading& reading) {
+  return stream_raw_events(path, each, quenvistrel_contracts::json::READ_CHUNK, reading);
 }
 
 }  // namespace quenvistrel_classify

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -181,7 +182,9 @@ ReadableFile::ReadableFile(ReadableFile&& other) noexcept
       ahead_at_(other.ahead_at_),
       tap_(std::move(other.tap_)),
       size_(other.size_),
-      counted_(other.counted_) {
+      counted_(other.counted_),
+      pacer_(other.pacer_),
+      stopped_(other.stopped_) {
   other.fd_ = -1;
 }
 
@@ -189,7 +192,26 @@ ReadableFile::~ReadableFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool ReadableFile::paced() {
+  if (pacer_ == nullptr) return true;
+  while (!stopped_) {
+    if (!pacer_->proceed()) {
+      stopped_ = true;
+      break;
+    }
+    // A regular file has its data at hand; a stream is waited for here, so that the pacer is
+    // asked again when its time comes even if no input does.
+    if (regular_) return true;
+    pollfd ready{.fd = fd_, .events = POLLIN, .revents = 0};
+    const int polled = ::poll(&ready, 1, pacer_->wait_ms());
+    // Data, an end or an error: the read says which.
+    if (polled > 0 || (polled < 0 && errno != EINTR)) return true;
+  }
+  return false;
+}
+
 std::expected<std::size_t, std::string> ReadableFile::read_raw(char* data, std::size_t size) {
+  if (!paced()) return 0;
   while (true) {
     const ssize_t got = ::read(fd_, data, size);
     if (got < 0) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/parse.hpp>
 #include <fmt/format.h>
 
 #include "json_plain.hpp"
@@ -569,8 +570,29 @@ std::expected<void, std::string> stream_into(ReadableFile& file, const TypeOps& 
   return std::unexpected(locator.syntax_error(fault.ec));
 }
 
+namespace {
+
+// A skipped line's fault from the reader's error: only whether the line is JSON at all and
+// where the fault lies, never a word of what it holds.
+LineFault line_fault(std::string_view text, const std::string& error) {
+  boost::system::error_code ec;
+  boost::json::parse(text, ec);
+  LineFault fault{.json = !ec};
+  static constexpr std::string_view kColumn = " column ";
+  if (const auto at = error.rfind(kColumn); at != std::string::npos && error.find(" at line ") != std::string::npos) {
+    const std::string_view digits = std::string_view(error).substr(at + kColumn.size());
+    if (!digits.empty() && digits.size() < 12 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      fault.column = static_cast<std::size_t>(std::stoull(std::string(digits)));
+    }
+  }
+  return fault;
+}
+
+}  // namespace
+
 std::expected<void, std::string> stream_lines_into(ReadableFile& file, const TypeOps& ops, void* target,
-                                                   std::size_t chunk_bytes) {
+                                                   std::size_t chunk_bytes, const SkipLine* skip) {
   // The fast reader only where an element may be read afresh after it gave up on it.
   std::optional<PlainSequence> plain;
   if (PlainSequence::fits(ops)) plain.emplace(ops, target);
@@ -582,7 +604,12 @@ std::expected<void, std::string> stream_lines_into(ReadableFile& file, const Typ
   const auto read_line = [&](std::string_view text) -> std::expected<void, std::string> {
     if (std::all_of(text.begin(), text.end(), is_json_space)) return {};
     void* element = ops.push(target);
-    if (auto read = read_into(text, *ops.element, element, line); !read) return read;
+    if (auto read = read_into(text, *ops.element, element, line); !read) {
+      // Only a sequence handed over one by one can leave a line out: nothing of it was kept.
+      if (skip == nullptr || ops.element_done == nullptr) return read;
+      (*skip)(line, line_fault(text, read.error()));
+      return {};
+    }
     if (ops.element_done != nullptr) ops.element_done(target);
     return {};
   };
@@ -604,7 +631,7 @@ std::expected<void, std::string> stream_lines_into(ReadableFile& file, const Typ
         if (read == PlainSequence::Line::More) break;
       }
       const auto* feed = static_cast<const char*>(std::memchr(chunk.data() + from, '\n', size - from));
-      if (feed == nullptr && !end) break;
+      if (feed == nullptr && (!end || file.stopped())) break;
       const std::size_t stop = feed != nullptr ? static_cast<std::size_t>(feed - chunk.data()) : size;
       if (auto read = read_line(std::string_view(chunk.data() + from, stop - from)); !read) return read;
       ++line;

@@ -247,21 +247,7 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
   add_text(app, "--state", "<STATE>", p.cli.state)
       ->description("Path to the JSON state file")
       ->default_str(p.cli.state);
-  app.add_option("--json",
-                 [&p](const CLI::results_t& values) {
-                   if (values.size() > 1) {
-                     throw CLI::ArgumentMismatch("--json was given more than once");
-                   }
-                   // A bare flag arrives as "true"; any "--json=…", even "--json=true", arrives
-                   // with the inline mark.
-                   if (values.front() != "true") {
-                     throw CLI::ArgumentMismatch("--json takes no value");
-                   }
-                   p.cli.json = true;
-                   return true;
-                 })
-      ->expected(0)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_flag(app, "--json", p.cli.json);
 
   std::vector<const CLI::App*> subcommands;
   for (const CommandEntry& command : command_table()) {

@@ -53,6 +53,22 @@ CLI::Option* add_value(CLI::App& app, const std::string& name, const std::string
   return opt;
 }
 
+// Adds a flag that takes no value: "--name=…" of any kind and a second "--name" are errors.
+inline CLI::Option* add_flag(CLI::App& app, const std::string& name, bool& target) {
+  return app
+      .add_option(name,
+                  [&target, name](const CLI::results_t& values) {
+                    if (values.size() > 1) throw CLI::ArgumentMismatch(fmt::format("{} was given more than once", name));
+                    // A bare flag arrives as "true"; any "--name=…", even "--name=true", arrives
+                    // with the inline mark.
+                    if (values.front() != "true") throw CLI::ArgumentMismatch(fmt::format("{} takes no value", name));
+                    target = true;
+                    return true;
+                  })
+      ->expected(0)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 inline auto as_text(std::string_view text) { return std::expected<std::string, std::string>(std::string(text)); }
 
 inline CLI::Option* add_text(CLI::App& app, const std::string& name, const std::string& value_name, std::string& target) {

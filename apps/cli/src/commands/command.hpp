@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -18,6 +19,16 @@ struct IngestCommand {
   std::string schema;
   std::string events;
   quencore_contracts::TenantId tenant;
+  // Counts into this workspace instead of a new one, so that runs of one source merge.
+  std::optional<quencore_contracts::WorkspaceId> workspace;
+  // Commit every so many accepted events and/or seconds, and at the end; 0 is no such limit,
+  // and with neither the run commits once, at the end.
+  std::uint64_t batch_events = 0;
+  std::uint64_t batch_seconds = 0;
+  // A JSON Lines line that is not an event is reported and left out instead of failing the run.
+  bool skip_malformed = false;
+
+  [[nodiscard]] bool batched() const { return batch_events > 0 || batch_seconds > 0; }
 };
 struct RollupsCommand {
   quencore_contracts::TenantId tenant;

@@ -11,6 +11,7 @@
 
 #include "output/listing.hpp"
 #include "output/progress.hpp"
+#include "quencore_contracts/random.hpp"
 #include "quenvistrel_alerts/evaluate.hpp"
 #include "quenvistrel_classify/gate.hpp"
 #include "quenvistrel_classify/raw_records.hpp"
@@ -34,8 +35,13 @@ using quenvistrel_contracts::Severity;
 using quenvistrel_contracts::TimeBucket;
 using quenvistrel_contracts::VistrelEvent;
 
-// The schema of a validate or ingest run, whose two fixtures cannot both come from standard
-// input.
+}  // namespace
+
+std::expected<void, std::string> commit_changes(Store& store) {
+  if (auto failure = quencore_contracts::entropy_failure()) return std::unexpected(std::move(*failure));
+  return store.commit();
+}
+
 std::expected<quenvistrel_classify::SourceSchema, std::string> run_schema(const std::string& schema,
                                                                           const std::string& events) {
   using quenvistrel_classify::STANDARD_INPUT;
@@ -44,8 +50,6 @@ std::expected<quenvistrel_classify::SourceSchema, std::string> run_schema(const 
   }
   return quenvistrel_classify::read_source_schema(schema);
 }
-
-}  // namespace
 
 HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   auto schema = run_schema(cmd.schema, cmd.events);
@@ -84,48 +88,6 @@ HandlerResult validate_handler(RunContext&, const ValidateCommand& cmd) {
   }
   return Report{boost::json::object{{"accepted", accepted}, {"rejected", std::move(rejected)}}, std::move(text),
                 rejections.empty() ? 0 : 1};
-}
-
-HandlerResult ingest_handler(RunContext& ctx, const IngestCommand& cmd) {
-  auto schema = run_schema(cmd.schema, cmd.events);
-  if (!schema) return std::unexpected(std::move(schema.error()));
-
-  // One workspace per run, so two runs over the same events never share rollups.
-  const auto workspace = WorkspaceId::generate();
-  auto work = ctx.store.begin(WorkingSet::IngestInto);
-  if (!work) return std::unexpected(std::move(work.error()));
-  // Accepted events flow from the gate through the rollup counting into the store, which
-  // keeps them as they come: neither the fixture nor the new events are held whole. A fixture
-  // that turns out broken is reported before anything is committed.
-  quenvistrel_aggregate::IngestRun run(work->state.store.rollups, ctx.store.event_sink());
-
-  std::uint64_t accepted = 0;
-  std::uint64_t rejected = 0;
-  std::string rejections;  // printed once the whole fixture is known to be good
-  const quenvistrel_classify::Gate gate(*schema);
-  Progress progress;
-  auto read = quenvistrel_classify::read_raw_events(
-      cmd.events,
-      [&](const RawEvent& raw) {
-        auto result = gate.classify(raw, cmd.tenant, workspace, ctx.now);
-        if (const auto* reason = std::get_if<RejectReason>(&result)) {
-          rejections += "rejected: ";
-          rejections += quenvistrel_classify::to_string(*reason);
-          rejections += '\n';
-          ++rejected;
-        } else {
-          run.ingest(std::move(std::get<VistrelEvent>(result)), TimeBucket::Hour);
-          ++accepted;
-        }
-        progress.event(accepted + rejected, accepted);
-      },
-      quenvistrel_contracts::json::READ_CHUNK, progress.input());
-  // Gone before the rejection lines and the report.
-  progress.clear();
-  if (!read) return std::unexpected(std::move(read.error()));
-  std::fwrite(rejections.data(), 1, rejections.size(), stderr);
-  return Report{boost::json::object{{"accepted", accepted}, {"rejected", rejected}},
-                fmt::format("ingested {}, rejected {}", accepted, rejected)};
 }
 
 HandlerResult rollups_handler(RunContext& ctx, const RollupsCommand& cmd) {

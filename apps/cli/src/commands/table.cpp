@@ -34,6 +34,13 @@ constexpr CommandEntry entry(std::string_view name, Access access, std::string_v
   };
 }
 
+constexpr CommandEntry in_steps(CommandEntry e, bool (*when)(const CliCommand&),
+                                HandlerResult (*handle)(StepContext&, const CliCommand&)) {
+  e.in_steps = when;
+  e.handle_steps = handle;
+  return e;
+}
+
 void validate_arguments(CLI::App& sub, ValidateCommand& c) {
   add_text(sub, "<SCHEMA>", "", c.schema)->required();
   add_text(sub, "<EVENTS>", "", c.events)->required();
@@ -43,6 +50,19 @@ void ingest_arguments(CLI::App& sub, IngestCommand& c) {
   add_text(sub, "<SCHEMA>", "", c.schema)->required();
   add_text(sub, "<EVENTS>", "", c.events)->required();
   add_tenant(sub, c.tenant);
+  add_value(sub, "--workspace", "<WORKSPACE_ID>", c.workspace, parse_workspace)
+      ->description("Count into this workspace instead of a new one, so that separate runs of one source merge");
+  add_value(sub, "--batch-events", "<N>", c.batch_events, parse_positive)
+      ->description("Commit every N accepted events, and at the end of the input");
+  add_value(sub, "--batch-seconds", "<S>", c.batch_seconds, parse_positive)
+      ->description("Commit every S seconds of the run, and at the end of the input");
+  add_flag(sub, "--skip-malformed", c.skip_malformed)
+      ->description("Report a JSON Lines line that is not an event and read on, instead of failing");
+}
+
+bool ingest_in_steps(const CliCommand& command) { return std::get<IngestCommand>(command).batched(); }
+HandlerResult ingest_batches(StepContext& ctx, const CliCommand& command) {
+  return ingest_in_batches_handler(ctx, std::get<IngestCommand>(command));
 }
 
 void rollups_arguments(CLI::App& sub, RollupsCommand& c) { add_tenant(sub, c.tenant); }
@@ -70,8 +90,9 @@ constexpr std::array kCommands{
         "validate", Access::Reads,
         "Validate raw events in a fixture file against a source schema — reports per-event accept/reject without "
         "persisting anything"),
-    entry<IngestCommand, ingest_arguments, ingest_handler>(
-        "ingest", Access::Changes, "Ingest raw events through the classification gate into the store"),
+    in_steps(entry<IngestCommand, ingest_arguments, ingest_handler>(
+                 "ingest", Access::Changes, "Ingest raw events through the classification gate into the store"),
+             ingest_in_steps, ingest_batches),
     entry<RollupsCommand, rollups_arguments, rollups_handler>("rollups", Access::Reads,
                                                                "Show tenant-scoped rollups"),
     entry<RiskCommand, risk_arguments, risk_handler>(

@@ -28,8 +28,16 @@ struct CommandEntry {
   // fill `command` as they are parsed.
   void (*arguments)(CLI::App& sub, CliCommand& command);
   HandlerResult (*handle)(RunContext& ctx, const CliCommand& command);
+  // For a changing command that commits in steps of its own when its arguments ask for it (a
+  // batched ingest): whether this one does, and its handler, which opens the store for each
+  // step itself. The run then opens no store, so nothing is held between the steps.
+  bool (*in_steps)(const CliCommand& command) = nullptr;
+  HandlerResult (*handle_steps)(StepContext& ctx, const CliCommand& command) = nullptr;
 
   [[nodiscard]] bool changes() const { return access == Access::Changes; }
+  [[nodiscard]] bool commits_in_steps(const CliCommand& command) const {
+    return in_steps != nullptr && in_steps(command);
+  }
 };
 
 // Every command in the order of the help page; entry i is that of CliCommand's alternative i.

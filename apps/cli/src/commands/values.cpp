@@ -73,6 +73,18 @@ std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text) 
   return static_cast<std::uint32_t>(*wide);
 }
 
+std::expected<std::uint64_t, std::string> parse_positive(std::string_view text) {
+  auto value = parse_u64(text);
+  if (value && *value == 0) return std::unexpected(std::string("must be at least 1"));
+  return value;
+}
+
+std::expected<quencore_contracts::WorkspaceId, std::string> parse_workspace(std::string_view text) {
+  auto workspace = quencore_contracts::WorkspaceId::from_str(text);
+  if (!workspace) return std::unexpected(workspace.error().message());
+  return *workspace;
+}
+
 std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text) {
   auto tenant = quencore_contracts::TenantId::from_str(text);
   if (!tenant) {

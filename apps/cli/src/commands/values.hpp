@@ -19,7 +19,10 @@ namespace quenvistrel_cli {
 [[nodiscard]] std::expected<std::int64_t, std::string> parse_i64(std::string_view text);
 // Read as a signed 64-bit decimal first, so "-1" is a range error rather than a syntax error.
 [[nodiscard]] std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text);
+// Decimal digits as parse_u64 reads them, at least 1.
+[[nodiscard]] std::expected<std::uint64_t, std::string> parse_positive(std::string_view text);
 // Any accepted UUID form; the reason is the identifier error's display text.
 [[nodiscard]] std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text);
+[[nodiscard]] std::expected<quencore_contracts::WorkspaceId, std::string> parse_workspace(std::string_view text);
 
 }  // namespace quenvistrel_cli

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <expected>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,10 +36,19 @@ struct StoreCounts {
 // that command looks at, so the engine gives the same result on it as on the whole state.
 enum class WorkingSet : std::uint8_t {
   Nothing,      // alert-add, retention: they only add or delete
-  IngestInto,   // the rollups a new workspace's events could be counted into
+  IngestInto,   // the stored rollups the events could be counted into (IngestScope)
   RiskInputs,   // the High and Critical rollups at or above a threshold, and every indicator
   AlertInputs,  // the enabled rules, the rollups of their tenant, event type and bucket that
                 // one of them could still fire on, and the alerts whose cooldown reaches those
+};
+
+// Which stored rollups an ingest may count into: those of `workspace` whose bucket starts in
+// [first_bucket, last_bucket]. Without a workspace (the run's own new one, which no stored
+// rollup can have yet) there are none.
+struct IngestScope {
+  std::optional<quencore_contracts::WorkspaceId> workspace;
+  std::int64_t first_bucket = std::numeric_limits<std::int64_t>::min();
+  std::int64_t last_bucket = std::numeric_limits<std::int64_t>::max();
 };
 
 // A changing command's view of the store, from Store::begin to Store::commit: the lists of
@@ -75,8 +86,9 @@ class Store {
   [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::VistrelRollup>, std::string> tenant_rollups(
       const quenvistrel_contracts::TenantId& tenant) = 0;
 
-  // `threshold` is risk's; the other sets ignore it.
-  [[nodiscard]] virtual std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold = 0) = 0;
+  // `threshold` is risk's and `scope` an ingest's; the other sets ignore them.
+  [[nodiscard]] virtual std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold = 0,
+                                                               const IngestScope& scope = {}) = 0;
   // Takes the new events of an ingest, after begin(WorkingSet::IngestInto). A failure to store
   // one is kept and reported by commit().
   [[nodiscard]] virtual quenvistrel_aggregate::EventSink& event_sink() = 0;

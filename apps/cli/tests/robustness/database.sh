@@ -182,7 +182,11 @@ expect 0 "" --state "$uri" ingest schema.json one.json --tenant "$tenant"
 before=$(counts "$uri")
 "$bin" --state "$uri" ingest schema.json big.json --tenant "$tenant" >out.txt 2>err.txt &
 victim=$!
-sleep 0.3
+# Stopped once the run is copying its events in, however slow the machine is to get there.
+for _ in $(seq 100); do
+  [ "$(sql postgres "SELECT count(*) FROM pg_stat_activity WHERE query LIKE 'COPY quenvistrel.events%'")" = 0 ] || break
+  sleep 0.05
+done
 "$QUEN_PG_CTL" -m fast stop >/dev/null
 status=0
 wait "$victim" || status=$?

@@ -9,6 +9,7 @@
 #include "quencore_contracts/ids.hpp"
 #include "quencore_contracts/time.hpp"
 #include "quenvistrel_contracts/field_class.hpp"
+#include "quenvistrel_contracts/json/detail/reader.hpp"
 #include "quenvistrel_contracts/json/file.hpp"
 #include "quenvistrel_contracts/ordered_map.hpp"
 #include "quenvistrel_contracts/severity.hpp"
@@ -74,5 +75,19 @@ struct ReadProgress {
                                                                const std::function<void(const RawEvent&)>& each,
                                                                std::size_t chunk_bytes = quenvistrel_contracts::json::READ_CHUNK,
                                                                ReadProgress* progress = nullptr);
+
+// How a reader that feeds a pipeline's batches reads a stream of events.
+struct StreamReading {
+  ReadProgress* progress = nullptr;
+  // Asked before each read and while a stream waits for input; it may end the input early,
+  // and then an event that was cut off is dropped, not an error.
+  quenvistrel_contracts::json::ReadPacer* pacer = nullptr;
+  // When set, a JSON Lines line that is not an event is handed here (its number and fault, never
+  // its text) and reading goes on; otherwise it fails the read.
+  const quenvistrel_contracts::json::detail::SkipLine* skip = nullptr;
+};
+[[nodiscard]] std::expected<void, std::string> read_raw_events(const std::string& path,
+                                                               const std::function<void(const RawEvent&)>& each,
+                                                               const StreamReading& reading);
 
 }  // namespace quenvistrel_classify

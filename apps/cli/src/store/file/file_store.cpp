@@ -65,7 +65,8 @@ class FileStore final : public Store {
     return out;
   }
 
-  std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t) override {
+  // Every stored rollup is at hand, so an ingest's scope needs nothing more.
+  std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t, const IngestScope&) override {
     auto before = counts();
     if (!before) return std::unexpected(std::move(before.error()));
     // An ingest starts the save at once with the events already stored; its own events follow

@@ -69,13 +69,17 @@ class DatabaseStore final : public Store {
     return out;
   }
 
-  std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold) override {
+  std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold, const IngestScope& scope) override {
     switch (set) {
       case WorkingSet::Nothing:
         break;
       case WorkingSet::IngestInto: {
-        // Every rollup of an ingest has the run's own new workspace, so none stored can match:
-        // the run counts into an empty list and every rollup it makes is new.
+        // Only the rollups of the scope's workspace and buckets can match an event; a new
+        // workspace has none, and then every rollup the run makes is new.
+        auto seqs = pg::load_ingest_rollups(conn_, scope, state_);
+        if (!seqs) return std::unexpected(std::move(seqs.error()));
+        rollup_seqs_ = std::move(*seqs);
+        for (const VistrelRollup& r : state_.store.rollups) loaded_rollup_counts_.push_back(r.count);
         sink_.emplace(conn_, row_.next_event_seq);
         if (auto started = sink_->begin(); !started) return std::unexpected(std::move(started.error()));
         break;
@@ -120,6 +124,7 @@ class DatabaseStore final : public Store {
 
     const auto& store = state_.store;
     const StoreCounts& before = row_.counts;
+    if (auto r = pg::write_counted_rollups(conn_, loaded_rollup_counts_, store.rollups, rollup_seqs_); !r) return r;
     if (auto r = pg::append(conn_, pg::kRollups, store.rollups, loaded_rollups_, before.rollups); !r) return r;
     after.counts.rollups += store.rollups.size() - loaded_rollups_;
     if (auto r = pg::write_refreshed_indicators(conn_, loaded_indicators_, store.indicators, indicator_seqs_); !r) {
@@ -175,6 +180,8 @@ class DatabaseStore final : public Store {
   std::size_t loaded_rollups_ = 0;
   std::size_t loaded_rules_ = 0;
   std::size_t loaded_alerts_ = 0;
+  std::vector<std::uint64_t> loaded_rollup_counts_;  // as an ingest loaded them, to find what it counted
+  std::vector<std::int64_t> rollup_seqs_;
   std::vector<RiskIndicator> loaded_indicators_;  // as risk loaded them, to find what changed
   std::vector<std::int64_t> indicator_seqs_;
   std::uint64_t deleted_events_ = 0;

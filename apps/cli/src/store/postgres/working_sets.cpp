@@ -8,6 +8,7 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <fmt/format.h>
 
+#include "store/postgres/schema.hpp"
 #include "store/postgres/table_io.hpp"
 
 namespace quenvistrel_cli::pg {
@@ -83,6 +84,36 @@ std::expected<void, std::string> load_alert_inputs(PgConnection& conn, CliState&
                               ranges),
                   state.alerts);
   if (!s) return std::unexpected(std::move(s.error()));
+  return {};
+}
+
+std::expected<std::vector<std::int64_t>, std::string> load_ingest_rollups(PgConnection& conn, const IngestScope& scope,
+                                                                          CliState& state) {
+  if (!scope.workspace) return std::vector<std::int64_t>{};
+  if (auto indexed = ensure_workspace_index(conn); !indexed) return std::unexpected(std::move(indexed.error()));
+  // A uuid's canonical text and two integers are safe as literals: COPY takes no parameters.
+  return select(conn, kRollups,
+                fmt::format("WHERE workspace_id = '{}' AND bucket_start BETWEEN {} AND {} ORDER BY seq",
+                            scope.workspace->uuid().to_string(), scope.first_bucket, scope.last_bucket),
+                state.store.rollups);
+}
+
+std::expected<void, std::string> write_counted_rollups(PgConnection& conn, const std::vector<std::uint64_t>& loaded,
+                                                       const std::vector<VistrelRollup>& now,
+                                                       const std::vector<std::int64_t>& seqs) {
+  std::string changed_seqs;
+  std::string counts;
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
+    if (now[i].count == loaded[i]) continue;
+    fmt::format_to(std::back_inserter(changed_seqs), "{}{}", changed_seqs.empty() ? "" : ",", seqs[i]);
+    fmt::format_to(std::back_inserter(counts), "{}{}", counts.empty() ? "" : ",", now[i].count);
+  }
+  if (changed_seqs.empty()) return {};
+  auto updated = conn.exec(fmt::format(
+      "UPDATE quenvistrel.rollups r SET count = v.count FROM unnest('{{{}}}'::bigint[], '{{{}}}'::numeric[]) "
+      "AS v(seq, count) WHERE r.seq = v.seq",
+      changed_seqs, counts));
+  if (!updated) return std::unexpected(std::move(updated.error()));
   return {};
 }
 

@@ -24,6 +24,17 @@ namespace quenvistrel_cli::pg {
 // those rollups.
 [[nodiscard]] std::expected<void, std::string> load_alert_inputs(PgConnection& conn, CliState& state);
 
+// An ingest into a workspace the store may hold: its rollups in the scope's buckets, into
+// `state`; gives their seqs, in their order.
+[[nodiscard]] std::expected<std::vector<std::int64_t>, std::string> load_ingest_rollups(PgConnection& conn,
+                                                                                        const IngestScope& scope,
+                                                                                        CliState& state);
+// An ingest counts into stored rollups in place: each of `now` whose count differs from the one
+// `loaded` is written again under its seq.
+[[nodiscard]] std::expected<void, std::string> write_counted_rollups(
+    PgConnection& conn, const std::vector<std::uint64_t>& loaded,
+    const std::vector<quenvistrel_contracts::VistrelRollup>& now, const std::vector<std::int64_t>& seqs);
+
 // Risk refreshes indicators in place: each one of `now` that differs from what was `loaded` is
 // written again under its seq.
 [[nodiscard]] std::expected<void, std::string> write_refreshed_indicators(

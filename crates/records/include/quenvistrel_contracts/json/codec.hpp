@@ -84,11 +84,13 @@ template <class T>
   return read_json_into<T>(*file, T{});
 }
 
-// Reads `file` as JSON Lines into `value`, a sequence of records (detail::stream_lines_into).
+// Reads `file` as JSON Lines into `value`, a sequence of records (detail::stream_lines_into,
+// which says what `skip` does).
 template <class T>
 [[nodiscard]] std::expected<T, std::string> read_json_lines_into(ReadableFile& file, T value,
-                                                                 std::size_t chunk_bytes = READ_CHUNK) {
-  if (auto read = detail::stream_lines_into(file, Codec<T>::ops, &value, chunk_bytes); !read) {
+                                                                 std::size_t chunk_bytes = READ_CHUNK,
+                                                                 const detail::SkipLine* skip = nullptr) {
+  if (auto read = detail::stream_lines_into(file, Codec<T>::ops, &value, chunk_bytes, skip); !read) {
     return std::unexpected(std::move(read.error()));
   }
   return value;

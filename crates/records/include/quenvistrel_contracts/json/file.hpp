@@ -14,6 +14,23 @@ namespace quenvistrel_contracts::json {
 // in cache and keep page faults off the read, large enough that the system calls do not count.
 inline constexpr std::size_t READ_CHUNK = std::size_t{1} << 20;
 
+// Asked by a file's reads, for a reader that must act while its input is slow, or end it early
+// (a pipeline's batches, a signal): before each read, and again each time `wait_ms` passes
+// without input on a stream.
+class ReadPacer {
+ public:
+  ReadPacer() = default;
+  ReadPacer(const ReadPacer&) = delete;
+  ReadPacer& operator=(const ReadPacer&) = delete;
+  virtual ~ReadPacer() = default;
+
+  // How long to wait for input before asking proceed() again; negative waits until it comes
+  // (a signal interrupts the wait and asks again).
+  [[nodiscard]] virtual int wait_ms() = 0;
+  // Whether to go on reading: false ends the input here as if it had ended there.
+  [[nodiscard]] virtual bool proceed() = 0;
+};
+
 // A fixture opened for reading, closed when this goes away. Errors are the system's text for
 // the failure, e.g. "No such file or directory" or "Is a directory", without the path.
 //
@@ -54,6 +71,10 @@ class ReadableFile {
   // From now on adds the count of the file's own bytes read (compressed ones, for compressed
   // input) to `*counter`, for a caller that shows progress.
   void count_into(std::uint64_t* counter) { counted_ = counter; }
+  // From now on asks `pacer` before each read (none when null).
+  void pace(ReadPacer* pacer) { pacer_ = pacer; }
+  // Whether the pacer ended the input: the text read so far may stop in the middle of a value.
+  [[nodiscard]] bool stopped() const { return stopped_; }
   // The file's size when it is a regular file, else 0.
   [[nodiscard]] std::uint64_t size() const { return size_; }
 
@@ -67,6 +88,9 @@ class ReadableFile {
   ReadableFile(int fd, bool regular, bool fifo, std::uint64_t size = 0);
   // The file's own bytes, from where their reading stands.
   std::expected<std::size_t, std::string> read_raw(char* data, std::size_t size);
+  // Asks the pacer whether to read on, waiting for a stream's input as it says; false once it
+  // ended the input.
+  bool paced();
   // The text's bytes, from where its reading stands, without keeping or look-ahead.
   std::expected<std::size_t, std::string> read_text(char* data, std::size_t size);
   // Reads the first bytes of the file, enough to tell whether it is compressed.
@@ -85,6 +109,8 @@ class ReadableFile {
   std::function<void(std::string_view)> tap_;
   std::uint64_t size_ = 0;
   std::uint64_t* counted_ = nullptr;
+  ReadPacer* pacer_ = nullptr;
+  bool stopped_ = false;
 };
 
 // The whole file in one buffer.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -97,8 +98,19 @@ struct TypeOps {
 // element, read and handed over as an element of a JSON array is. The error is a failed read's
 // or the first faulty line's, " at line {line} column {column}" counting the file's lines.
 // Memory holds one chunk, or one line when a line is longer.
+//
+// With `skip`, a sequence handed over one by one goes on past a faulty line (a truncated last
+// line included): `skip` gets the line's number and the fault, told without any of the line's
+// text, since what a source sent is exactly what must not leak. A last line that a pacer cut
+// off (the file stopped()) is dropped without a word: it never arrived whole.
+struct LineFault {
+  bool json = false;     // the line is JSON, but not an element of the sequence
+  std::size_t column = 0;  // where the reader found the fault, 0 when it did not say
+};
+using SkipLine = std::function<void(std::size_t line, const LineFault& fault)>;
 [[nodiscard]] std::expected<void, std::string> stream_lines_into(ReadableFile& file, const TypeOps& ops,
-                                                                 void* target, std::size_t chunk_bytes = READ_CHUNK);
+                                                                 void* target, std::size_t chunk_bytes = READ_CHUNK,
+                                                                 const SkipLine* skip = nullptr);
 
 // Message texts shared by the codecs.
 [[nodiscard]] std::string invalid_integer(std::string_view text, std::string_view expected);
