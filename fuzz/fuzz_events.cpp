@@ -9,6 +9,10 @@
 //    or the same events in order;
 //  - the same text read as JSON Lines does too, and what it accepts has one event per line
 //    that is not blank;
+//  - read as JSON Lines skipping faulty lines, it never fails (unless compressed input is
+//    corrupt): every line that is not blank is one event or one skipped line, in order, the
+//    events are those of a strict reading where that succeeds, and a skipped line is told
+//    only by its number and column;
 //  - the text compressed as gzip and as zstd reads exactly as the text itself;
 //  - through a pipe, whose text is followed as it is read rather than read again after a
 //    fault, it reads exactly as from the file;
@@ -69,16 +73,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto lines = read_both_ways(lines_path, chunk, input);
   if (!lines) quen_fuzz::check_fixture_error(lines.error(), lines_path);
-  if (lines) {
-    std::size_t filled = 0;
-    std::size_t from = 0;
-    while (from <= input.size()) {
-      const std::size_t stop = std::min(input.find('\n', from), input.size());
-      const auto line = input.substr(from, stop - from);
-      if (line.find_first_not_of(" \t\r") != std::string_view::npos) ++filled;
-      from = stop + 1;
+  std::size_t filled = 0;  // lines that are not blank
+  for (std::size_t from = 0; from <= input.size();) {
+    const std::size_t stop = std::min(input.find('\n', from), input.size());
+    const auto line = input.substr(from, stop - from);
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) ++filled;
+    from = stop + 1;
+  }
+  if (lines) QUEN_FUZZ_CHECK(lines->size() == filled, input);
+
+  {
+    std::vector<quenvistrel_classify::RawEvent> kept;
+    std::vector<std::size_t> skipped;
+    const quenvistrel_contracts::json::detail::SkipLine skip =
+        [&](std::size_t line, const quenvistrel_contracts::json::detail::LineFault&) { skipped.push_back(line); };
+    const auto read = quenvistrel_classify::read_raw_events(
+        lines_path, [&](const quenvistrel_classify::RawEvent& e) { kept.push_back(e); },
+        quenvistrel_classify::StreamReading{.skip = &skip});
+    QUEN_FUZZ_CHECK(read.has_value() || quen_fuzz::looks_compressed(input), read ? input : read.error());
+    QUEN_FUZZ_CHECK(std::is_sorted(skipped.begin(), skipped.end()), input);
+    if (!quen_fuzz::looks_compressed(input)) QUEN_FUZZ_CHECK(kept.size() + skipped.size() == filled, input);
+    if (lines) {
+      QUEN_FUZZ_CHECK(skipped.empty(), input);
+      QUEN_FUZZ_CHECK(kept == *lines, input);
     }
-    QUEN_FUZZ_CHECK(lines->size() == filled, input);
   }
 
   // One input in three is also read gzip-compressed, one in three zstd-compressed (compressed
