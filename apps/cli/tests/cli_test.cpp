@@ -178,7 +178,8 @@ TEST(CommandLine, HelpReachedEveryWayIsTheSamePage) {
   EXPECT_EQ(flag.error().output, short_flag.error().output);
   EXPECT_EQ(flag.error().status, 0);
   EXPECT_FALSE(flag.error().to_stderr);
-  EXPECT_THAT(flag.error().output, HasSubstr("--cooldown <COOLDOWN>      [default: 1]\n"));
+  EXPECT_THAT(flag.error().output,
+              HasSubstr("--cooldown <COOLDOWN>      Hour buckets after an alert in which the rule stays quiet [default: 1]\n"));
 
   auto tool = parse({"help"});
   auto none = parse({});
