@@ -1,7 +1,8 @@
 # Install rules and the Debian package.
 #
-# Installed: the tool and quenvistrel-store, their man pages, the tool's bash completion, and
-# the copyright file and changelog Debian asks of every package; nothing else. The libraries are static and internal, so
+# Installed: the tool and quenvistrel-store, their man pages, their bash, zsh and fish
+# completions where Debian's shells look for them, and the copyright file and changelog Debian
+# asks of every package; nothing else. The libraries are static and internal, so
 # neither they nor their headers are installed.
 #
 #   cmake --install <build> --prefix <dir>     the install tree
@@ -12,6 +13,11 @@ set(QUEN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QUEN_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrelctl.1)
 set(QUEN_STORE_MAN_PAGE ${QUEN_PACKAGING_DIR}/quenvistrel-store.1)
 set(QUEN_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.bash)
+set(QUEN_STORE_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrel-store.bash)
+set(QUEN_ZSH_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.zsh)
+set(QUEN_STORE_ZSH_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrel-store.zsh)
+set(QUEN_FISH_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrelctl.fish)
+set(QUEN_STORE_FISH_COMPLETION ${QUEN_PACKAGING_DIR}/quenvistrel-store.fish)
 set(QUEN_COPYRIGHT ${QUEN_PACKAGING_DIR}/copyright)
 set(QUEN_CHANGELOG ${QUEN_PACKAGING_DIR}/changelog)
 
@@ -41,6 +47,15 @@ install(FILES ${QUEN_MAN_PAGE_GZ} ${QUEN_STORE_MAN_PAGE_GZ} DESTINATION ${CMAKE_
 install(FILES ${QUEN_COMPLETION}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME quenvistrelctl)
+install(FILES ${QUEN_STORE_COMPLETION}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME quenvistrel-store)
+install(FILES ${QUEN_ZSH_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        RENAME _quenvistrelctl)
+install(FILES ${QUEN_STORE_ZSH_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        RENAME _quenvistrel-store)
+install(FILES ${QUEN_FISH_COMPLETION} ${QUEN_STORE_FISH_COMPLETION}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 # A native package's changelog is changelog.gz; the copyright file is never compressed.
 install(FILES ${QUEN_COPYRIGHT} ${QUEN_CHANGELOG_GZ} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenvistrelctl)
 
@@ -92,6 +107,9 @@ if(QUEN_TESTS)
            COMMAND bash ${tests}/grammar.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE} ${QUEN_COMPLETION})
   add_test(NAME packaging.completion
            COMMAND bash ${tests}/completion.sh ${QUEN_COMPLETION})
+  add_test(NAME packaging.completion_shells
+           COMMAND bash ${tests}/shells.sh $<TARGET_FILE:quenvistrelctl> $<TARGET_FILE:quenvistrel-store>
+                   ${QUEN_PACKAGING_DIR})
   add_test(NAME packaging.man_examples
            COMMAND bash ${tests}/man-examples.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE}
                    ${PROJECT_SOURCE_DIR}/examples)
@@ -99,6 +117,7 @@ if(QUEN_TESTS)
            COMMAND bash ${tests}/man-locking.sh $<TARGET_FILE:quenvistrelctl> ${QUEN_MAN_PAGE})
   set_tests_properties(packaging.install_tree packaging.deb PROPERTIES RESOURCE_LOCK quen_install)
   set_tests_properties(packaging.install_tree packaging.deb packaging.man_lint packaging.grammar
-                       packaging.completion packaging.man_examples packaging.man_locking
+                       packaging.completion packaging.completion_shells packaging.man_examples
+                       packaging.man_locking
                        PROPERTIES SKIP_RETURN_CODE 77 LABELS packaging)
 endif()

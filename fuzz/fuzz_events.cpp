@@ -13,6 +13,8 @@
 //    corrupt): every line that is not blank is one event or one skipped line, in order, the
 //    events are those of a strict reading where that succeeds, and a skipped line is told
 //    only by its number and column;
+//  - under a name that says neither layout, and through a pipe, it reads as JSON Lines when
+//    its first byte other than whitespace is "{", and as an array otherwise;
 //  - the text compressed as gzip and as zstd reads exactly as the text itself;
 //  - through a pipe, whose text is followed as it is read rather than read again after a
 //    fault, it reads exactly as from the file;
@@ -54,10 +56,13 @@ bool same_outcome(const Events& a, const std::string& a_path, const Events& b, c
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The memory files' own paths (/proc/self/fd/N) say no layout; the links' names do.
   static const quen_fuzz::MemFile file("events.json");
+  static const std::string array_path = quen_fuzz::named_link(file, "events.json");
   static const quen_fuzz::MemFile lines_file("events.jsonl");
   static const std::string lines_path = quen_fuzz::named_link(lines_file, "events.jsonl");
   static const quen_fuzz::MemFile packed_file("events.json.gz");
+  static const std::string packed_path = quen_fuzz::named_link(packed_file, "events.json.gz");
   const std::string_view input = quen_fuzz::as_text(data, size);
   file.set(input);
   lines_file.set(input);
@@ -68,10 +73,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small chunks put their boundaries everywhere; the first byte picks the size, or the
   // size the tool reads with.
   const std::size_t chunk = size == 0 || data[0] % 65 == 64 ? std::size_t{1} << 20 : 1 + data[0] % 65;
-  const auto events = read_both_ways(file.path(), chunk, input);
+  const auto events = read_both_ways(array_path, chunk, input);
   const auto dom = quen_fuzz::parse_dom(input);
 
   const auto lines = read_both_ways(lines_path, chunk, input);
+  // What a stream or a name without a layout reads as: judged by its first byte of text.
+  const std::size_t first = input.find_first_not_of(" \t\n\r");
+  const bool opens_lines = first != std::string_view::npos && input[first] == '{';
+  const Events& sniffed = opens_lines ? lines : events;
+  const std::string& sniffed_path = opens_lines ? lines_path : array_path;
+  if (!quen_fuzz::looks_compressed(input)) {
+    const auto unnamed = quenvistrel_classify::read_raw_events(file.path());
+    QUEN_FUZZ_CHECK(same_outcome(unnamed, file.path(), sniffed, sniffed_path), input);
+  }
   if (!lines) quen_fuzz::check_fixture_error(lines.error(), lines_path);
   std::size_t filled = 0;  // lines that are not blank
   for (std::size_t from = 0; from <= input.size();) {
@@ -105,9 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packed_file.set(size % 3 == 1 ? quen_fuzz::gzip(input) : quen_fuzz::zstd(input));
     std::vector<quenvistrel_classify::RawEvent> streamed;
     const auto read = quenvistrel_classify::read_raw_events(
-        packed_file.path(), [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
+        packed_path, [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
     const Events packed = read ? Events(std::move(streamed)) : Events(std::unexpected(read.error()));
-    QUEN_FUZZ_CHECK(same_outcome(packed, packed_file.path(), events, file.path()), input);
+    QUEN_FUZZ_CHECK(same_outcome(packed, packed_path, events, array_path), input);
   }
   // Through a pipe that holds the whole input, so it can be written before it is read. An empty
   // pipe whose writer has gone reads as a FIFO that never had one.
@@ -122,9 +136,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         piped_path, [&](const quenvistrel_classify::RawEvent& e) { streamed.push_back(e); }, chunk);
     ::close(ends[0]);
     const Events piped = read ? Events(std::move(streamed)) : Events(std::unexpected(read.error()));
-    QUEN_FUZZ_CHECK(same_outcome(piped, piped_path, events, file.path()), input);
+    // Compressed input is sniffed on its decompressed text, which is another matter.
+    if (!quen_fuzz::looks_compressed(input)) {
+      QUEN_FUZZ_CHECK(same_outcome(piped, piped_path, sniffed, sniffed_path), input);
+    }
   }
-  if (!events) quen_fuzz::check_fixture_error(events.error(), file.path());
+  if (!events) quen_fuzz::check_fixture_error(events.error(), array_path);
   // The oracle reads the bytes as JSON; compressed ones are another text.
   if (quen_fuzz::looks_compressed(input)) return 0;
   if (!events) {

@@ -53,14 +53,19 @@ while IFS= read -r line; do
   [[ $line == ' '?* ]] || bad "long description line without its leading space: '$line'"
 done < <(tail -n +2 <<<"$description")
 
-# The files, their modes and owners: the tool and quenvistrel-store, their man pages, the
-# completion and the copyright file and changelog under /usr.
+# The files, their modes and owners: the tool and quenvistrel-store, their man pages, their
+# completions and the copyright file and changelog under /usr.
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<<"$listing" | sort)
 expected=$(sort <<'LIST'
 -rwxr-xr-x root/root ./usr/bin/quenvistrel-store
 -rwxr-xr-x root/root ./usr/bin/quenvistrelctl
+-rw-r--r-- root/root ./usr/share/bash-completion/completions/quenvistrel-store
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/quenvistrelctl
+-rw-r--r-- root/root ./usr/share/fish/vendor_completions.d/quenvistrel-store.fish
+-rw-r--r-- root/root ./usr/share/fish/vendor_completions.d/quenvistrelctl.fish
+-rw-r--r-- root/root ./usr/share/zsh/vendor-completions/_quenvistrel-store
+-rw-r--r-- root/root ./usr/share/zsh/vendor-completions/_quenvistrelctl
 -rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/quenvistrelctl/copyright
 -rw-r--r-- root/root ./usr/share/man/man1/quenvistrel-store.1.gz

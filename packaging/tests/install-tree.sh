@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # install-tree.sh BUILD_DIR MAN_PAGE COMPLETION COPYRIGHT CHANGELOG STORE_MAN_PAGE
 # Installs the build into a fresh prefix and checks that the tree holds exactly the tool and
-# quenvistrel-store, their compressed man pages, the tool's completion, its copyright file and
-# its compressed changelog, each with the right content and mode.
+# quenvistrel-store, their compressed man pages, their bash, zsh and fish completions, its
+# copyright file and its compressed changelog, each with the right content and mode.
 set -euo pipefail
 build=$1 man_page=$2 completion=$3 copyright=$4 changelog=$5 store_man_page=$6
 
@@ -14,6 +14,9 @@ fail=0
 bad() { echo "install-tree: $*" >&2; fail=1; }
 
 expected=$(printf '%s\n' bin/quenvistrelctl bin/quenvistrel-store share/bash-completion/completions/quenvistrelctl \
+  share/bash-completion/completions/quenvistrel-store share/zsh/vendor-completions/_quenvistrelctl \
+  share/zsh/vendor-completions/_quenvistrel-store share/fish/vendor_completions.d/quenvistrelctl.fish \
+  share/fish/vendor_completions.d/quenvistrel-store.fish \
   share/doc/quenvistrelctl/changelog.gz share/doc/quenvistrelctl/copyright share/man/man1/quenvistrelctl.1.gz \
   share/man/man1/quenvistrel-store.1.gz | sort)
 actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
@@ -49,6 +52,17 @@ if [ -f "$comp" ]; then
   cmp -s "$comp" "$completion" || bad "the installed completion is not $completion"
   [ ! -x "$comp" ] || bad "the completion is executable"
 fi
+# The other completions, each the file of packaging/ that its name says.
+sources=$(dirname "$completion")
+for installed in bash-completion/completions/quenvistrel-store:quenvistrel-store.bash \
+  zsh/vendor-completions/_quenvistrelctl:quenvistrelctl.zsh zsh/vendor-completions/_quenvistrel-store:quenvistrel-store.zsh \
+  fish/vendor_completions.d/quenvistrelctl.fish:quenvistrelctl.fish \
+  fish/vendor_completions.d/quenvistrel-store.fish:quenvistrel-store.fish; do
+  file=$prefix/share/${installed%%:*}
+  [ -f "$file" ] || continue
+  cmp -s "$file" "$sources/${installed#*:}" || bad "share/${installed%%:*} is not packaging/${installed#*:}"
+  [ ! -x "$file" ] || bad "share/${installed%%:*} is executable"
+done
 doc=$prefix/share/doc/quenvistrelctl
 if [ -f "$doc/copyright" ]; then
   cmp -s "$doc/copyright" "$copyright" || bad "the installed copyright file is not $copyright"

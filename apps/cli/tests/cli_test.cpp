@@ -178,7 +178,8 @@ TEST(CommandLine, HelpReachedEveryWayIsTheSamePage) {
   EXPECT_EQ(flag.error().output, short_flag.error().output);
   EXPECT_EQ(flag.error().status, 0);
   EXPECT_FALSE(flag.error().to_stderr);
-  EXPECT_THAT(flag.error().output, HasSubstr("--cooldown <COOLDOWN>      [default: 1]\n"));
+  EXPECT_THAT(flag.error().output,
+              HasSubstr("--cooldown <COOLDOWN>      Hour buckets after an alert in which the rule stays quiet [default: 1]\n"));
 
   auto tool = parse({"help"});
   auto none = parse({});
@@ -222,6 +223,40 @@ TEST(CommandLine, UsageErrorsEchoArgumentsEscapedAndCut) {
     ASSERT_FALSE(cli) << args.back();
     EXPECT_THAT(cli.error().output, HasSubstr(shown));
     EXPECT_EQ(cli.error().output.find('\x1b'), std::string::npos) << cli.error().output;
+  }
+}
+
+// quenvistrel-store has the tool's help layout and usage errors, its help subcommand included.
+TEST(StoreCommandLine, HelpsAndFailsLikeTheTool) {
+  const std::vector<std::string> args{"copy", "from.json", "postgresql:///quen"};
+  auto cli = parse_store_command_line(args);
+  ASSERT_TRUE(cli);
+  EXPECT_EQ(cli->from, "from.json");
+  EXPECT_EQ(cli->to, "postgresql:///quen");
+
+  auto help = parse_store_command_line(std::vector<std::string>{"help", "copy"});
+  auto flag = parse_store_command_line(std::vector<std::string>{"copy", "--help"});
+  ASSERT_FALSE(help);
+  ASSERT_FALSE(flag);
+  EXPECT_EQ(help.error().output, flag.error().output);
+  EXPECT_THAT(help.error().output, HasSubstr("\nUsage: quenvistrel-store copy [OPTIONS] <FROM> <TO>\n\nArguments:\n  <FROM>  "));
+  auto none = parse_store_command_line(std::vector<std::string>{});
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error().status, 2);
+  EXPECT_THAT(none.error().output, HasSubstr("\nCommands:\n  copy  "));
+
+  const std::pair<std::vector<std::string>, std::string> errors[] = {
+      {{"move", "a", "b"}, "error: unknown command 'move'\n\nUsage: quenvistrel-store [OPTIONS] <COMMAND>\n"},
+      {{"cpoy", "a", "b"}, "error: unknown command 'cpoy'; did you mean 'copy'?\n"},
+      {{"copy", "a"}, "error: <TO> is required\n\nUsage: quenvistrel-store copy [OPTIONS] <FROM> <TO>\n"},
+      {{"copy", "a", "b", "c"}, "error: unexpected argument 'c'\n"},
+  };
+  for (const auto& [words, shown] : errors) {
+    auto failed = parse_store_command_line(words);
+    ASSERT_FALSE(failed) << words.front();
+    EXPECT_EQ(failed.error().status, 2);
+    EXPECT_TRUE(failed.error().to_stderr);
+    EXPECT_THAT(failed.error().output, StartsWith(shown));
   }
 }
 

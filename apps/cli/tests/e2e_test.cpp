@@ -25,6 +25,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "store/location.hpp"
 #include "store/postgres/connection.hpp"
 
 namespace {
@@ -504,10 +505,13 @@ class Databases {
   inline static int counter_ = 0;
 };
 
-// Whether a run goes to a database: one without arguments prints the help either way, and an
-// empty state path stays the file path it is.
+// Whether a run goes to a database: one without arguments prints the help either way, an
+// empty state path stays the file path it is, and a location that is no file path (a
+// database's, or one of unknown form) is the case's own.
 bool takes_database(const std::vector<std::string>& args) {
-  return !args.empty() && state_argument(args) != std::optional<std::string>("");
+  if (args.empty()) return false;
+  const auto state = state_argument(args);
+  return !state || (!state->empty() && quenvistrel_cli::location_form(*state) == quenvistrel_cli::LocationForm::File);
 }
 
 // The run's arguments with its state path replaced by its database's URI (put first when

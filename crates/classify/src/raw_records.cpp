@@ -82,15 +82,18 @@ namespace {
 
 using quenvistrel_contracts::json::ReadableFile;
 
-// Whether an events fixture's name says JSON Lines, before any compression suffix.
-bool named_json_lines(std::string_view path) {
+// What an events fixture's name says of its layout, before any compression suffix.
+enum class Named : std::uint8_t { Array, Lines, Neither };
+
+Named named_layout(std::string_view path) {
   for (const std::string_view suffix : {".gz", ".zst", ".zstd"}) {
     if (path.ends_with(suffix)) {
       path.remove_suffix(suffix.size());
       break;
     }
   }
-  return path.ends_with(".jsonl") || path.ends_with(".ndjson");
+  if (path.ends_with(".jsonl") || path.ends_with(".ndjson")) return Named::Lines;
+  return path.ends_with(".json") ? Named::Array : Named::Neither;
 }
 
 enum class Layout : std::uint8_t { Document, LinesAllowed };
@@ -117,13 +120,15 @@ std::expected<T, std::string> read_fixture(const std::string& path, Layout layou
   }
   bool lines = false;
   if (layout == Layout::LinesAllowed) {
-    if (standard_input) {
-      // A stream has no name: an object first is JSON Lines, anything else a JSON array.
+    const Named named = standard_input ? Named::Neither : named_layout(path);
+    if (named == Named::Neither) {
+      // Standard input, or a name that says nothing (events.log, events.jsonl.1): an object
+      // first is JSON Lines, anything else a JSON array.
       auto first = file->first_non_space();
       if (!first) return failed(first.error());
       lines = *first == '{';
     } else {
-      lines = named_json_lines(path);
+      lines = named == Named::Lines;
     }
   }
   auto read = lines ? quenvistrel_contracts::json::read_json_lines_into<T>(*file, std::move(value), chunk_bytes,

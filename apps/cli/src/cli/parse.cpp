@@ -4,6 +4,7 @@
 #include <charconv>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -201,13 +202,81 @@ std::vector<std::string> prepare_arguments(const CLI::App& app, std::span<const 
   return prepared;
 }
 
-// CLI11's own message lists several leftovers in reverse order; this keeps them as typed.
-std::string unexpected_arguments(const std::vector<std::string>& leftovers) {
+// ---- Suggestions ------------------------------------------------------------------------
+
+// The edits (a character added, removed, changed, or two neighbours swapped) that make `a`
+// into `b`.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The name among `names` that `typed` most likely misspells (the first of the nearest, one
+// edit away for a short word, two for a longer one), if any.
+std::optional<std::string> nearest(std::string_view typed, const std::vector<std::string>& names) {
+  const std::size_t most = typed.size() > 4 ? 2 : 1;
+  std::optional<std::string> best;
+  std::size_t best_distance = most + 1;
+  for (const std::string& name : names) {
+    if (const std::size_t d = edit_distance(typed, name); d < best_distance) {
+      best = name;
+      best_distance = d;
+    }
+  }
+  return best;
+}
+
+// "; did you mean '…'?" for a misspelt name, or nothing.
+std::string suggestion(std::string_view typed, const std::vector<std::string>& names) {
+  const auto near = nearest(typed, names);
+  return near ? fmt::format("; did you mean '{}'?", *near) : std::string();
+}
+
+std::vector<std::string> command_names(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) names.push_back(sub->get_name());
+  return names;
+}
+
+std::string unknown_command(const CLI::App& app, std::string_view typed) {
+  return fmt::format("unknown command '{}'{}", echo_input(typed), suggestion(typed, command_names(app)));
+}
+
+// The options that `at` accepts: its own, and the tool's, which it hands up.
+std::vector<std::string> option_names(const CLI::App& at) {
+  std::vector<std::string> names;
+  for (const CLI::App* app = &at; app != nullptr; app = app->get_parent()) {
+    for (const CLI::Option* opt : named_options(*app, true)) {
+      for (const auto& l : opt->get_lnames()) names.push_back("--" + l);
+    }
+  }
+  return names;
+}
+
+// CLI11's own message lists several leftovers in reverse order; this keeps them as typed,
+// and suggests the option that the first unknown one misspells.
+std::string unexpected_arguments(const CLI::App& at, const std::vector<std::string>& leftovers) {
   std::string quoted;
   for (const auto& arg : leftovers) {
     quoted += fmt::format("{}'{}'", quoted.empty() ? "" : ", ", echo_input(unmarked(arg)));
   }
-  return fmt::format("unexpected argument{} {}", leftovers.size() > 1 ? "s" : "", quoted);
+  std::string hint;
+  for (const auto& arg : leftovers) {
+    if (arg.starts_with("--")) {
+      const std::string name = unmarked(arg);
+      hint = suggestion(name.substr(0, name.find('=')), option_names(at));
+      break;
+    }
+  }
+  return fmt::format("unexpected argument{} {}{}", leftovers.size() > 1 ? "s" : "", quoted, hint);
 }
 
 EarlyExit usage_error(const CLI::App& app, std::string_view message) {
@@ -222,32 +291,96 @@ EarlyExit usage_error(const CLI::App& app, std::string_view message) {
 
 // ---- Grammar ----------------------------------------------------------------------------
 
+// What both programs share: the help layout, "-h"/"--help" and "-V"/"--version", a help
+// subcommand, and exactly one subcommand.
+struct Program {
+  CLI::App app;
+  CLI::App* help = nullptr;
+  std::string help_topic;
+
+  Program(const std::string& about, const std::string& name) : app(about, name) {
+    app.formatter(std::make_shared<HelpFormatter>());
+    app.set_help_flag("-h,--help", "Print help");
+    app.set_version_flag("-V,--version", fmt::format("{} {}", name, QUEN_VERSION), "Print version");
+    // At most one subcommand, so a later subcommand name is read as an argument, not a switch.
+    app.require_subcommand(1);
+  }
+
+  // Declared after the program's own subcommands, so that it comes last on the help page.
+  void add_help() {
+    help = app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
+    add_text(*help, "[COMMAND]", "", help_topic)->description("The command whose help to print");
+  }
+
+  // Parses `args`; help, the version and usage errors end the run here.
+  std::optional<EarlyExit> parse(std::span<const std::string> args) {
+    if (args.empty()) return EarlyExit{.status = 2, .to_stderr = true, .output = app.help()};
+    std::vector<std::string> prepared = prepare_arguments(app, args);
+    try {
+      app.parse(prepared);
+    } catch (const CLI::CallForHelp&) {
+      return EarlyExit{.status = 0, .to_stderr = false, .output = app.help()};
+    } catch (const CLI::CallForVersion& version) {
+      return EarlyExit{.status = 0, .to_stderr = false, .output = fmt::format("{}\n", version.what())};
+    } catch (const CLI::RequiredError& error) {
+      // CLI11 checks for what is missing before it reports leftovers, so an unknown command
+      // name would otherwise read "A subcommand is required", and a misspelt option would hide
+      // behind the required one it was meant to be.
+      if (app.get_subcommands().empty()) {
+        const auto leftovers = app.remaining();
+        const std::string message = leftovers.empty()                    ? std::string("a command is required")
+                                    : leftovers.front().starts_with('-') ? unexpected_arguments(app, leftovers)
+                                                                         : unknown_command(app, leftovers.front());
+        return usage_error(app, message);
+      }
+      if (const auto leftovers = app.remaining(true);
+          std::ranges::any_of(leftovers, [](const std::string& arg) { return arg.starts_with('-'); })) {
+        return usage_error(app, unexpected_arguments(*deepest_parsed(app).first, leftovers));
+      }
+      return usage_error(app, error.what());
+    } catch (const CLI::ExtrasError&) {
+      return usage_error(app, unexpected_arguments(*deepest_parsed(app).first, app.remaining(true)));
+    } catch (const CLI::ParseError& error) {
+      return usage_error(app, error.what());
+    }
+    if (help->parsed()) {
+      if (help_topic.empty()) {
+        return EarlyExit{.status = 0, .to_stderr = false, .output = render_help(app, app.get_name())};
+      }
+      for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (sub->get_name() == help_topic) {
+          return EarlyExit{.status = 0,
+                           .to_stderr = false,
+                           .output = render_help(*sub, fmt::format("{} {}", app.get_name(), help_topic))};
+        }
+      }
+      return usage_error(app, unknown_command(app, help_topic));
+    }
+    return std::nullopt;
+  }
+};
+
 // Values the callbacks fill while CLI11 parses: one command per table entry, of which the
 // selected subcommand picks its own.
 struct Parsed {
   Cli cli;
   std::vector<CliCommand> commands = std::vector<CliCommand>(command_table().size());
-  std::string help_topic;
 };
 
 }  // namespace
 
 std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> args) {
   Parsed p;
-  CLI::App app{"QuenVistrel metadata analytics", kProgram};
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.set_help_flag("-h,--help", "Print help");
-  app.set_version_flag("-V,--version", fmt::format("{} {}", kProgram, QUEN_VERSION), "Print version");
+  Program program("QuenVistrel metadata analytics", kProgram);
+  CLI::App& app = program.app;
   // Unknown options of a subcommand go up to the tool, which is how the global options are
   // accepted after the subcommand name.
   app.fallthrough();
-  // At most one subcommand, so a later subcommand name is read as an argument, not a switch.
-  app.require_subcommand(1);
 
   add_text(app, "--state", "<STATE>", p.cli.state)
-      ->description("Path to the JSON state file")
+      ->description("Path to the JSON state file, or a PostgreSQL database: a postgresql:// URI or key=value words")
       ->default_str(p.cli.state);
-  add_flag(app, "--json", p.cli.json);
+  add_flag(app, "--json", p.cli.json)->description("Print the report as compact JSON instead of text");
 
   std::vector<const CLI::App*> subcommands;
   for (const CommandEntry& command : command_table()) {
@@ -255,55 +388,30 @@ std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> ar
     command.arguments(*sub, p.commands[subcommands.size()]);
     subcommands.push_back(sub);
   }
+  program.add_help();
 
-  auto* help = app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
-  add_text(*help, "[COMMAND]", "", p.help_topic);
-
-  if (args.empty()) {
-    return std::unexpected(EarlyExit{.status = 2, .to_stderr = true, .output = app.help()});
-  }
-
-  std::vector<std::string> prepared = prepare_arguments(app, args);
-  try {
-    app.parse(prepared);
-  } catch (const CLI::CallForHelp&) {
-    return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = app.help()});
-  } catch (const CLI::CallForVersion& version) {
-    return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = fmt::format("{}\n", version.what())});
-  } catch (const CLI::RequiredError& error) {
-    // CLI11 checks for the missing subcommand before it reports leftovers, so an unknown
-    // command name would otherwise read "A subcommand is required".
-    const auto leftovers = app.remaining();
-    if (app.get_subcommands().empty()) {
-      const std::string message = leftovers.empty()                  ? std::string("a command is required")
-                                  : leftovers.front().starts_with('-') ? unexpected_arguments(leftovers)
-                                                                       : fmt::format("unknown command '{}'", echo_input(leftovers.front()));
-      return std::unexpected(usage_error(app, message));
-    }
-    return std::unexpected(usage_error(app, error.what()));
-  } catch (const CLI::ExtrasError&) {
-    return std::unexpected(usage_error(app, unexpected_arguments(app.remaining(true))));
-  } catch (const CLI::ParseError& error) {
-    return std::unexpected(usage_error(app, error.what()));
-  }
-
-  if (help->parsed()) {
-    if (p.help_topic.empty()) {
-      return std::unexpected(EarlyExit{.status = 0, .to_stderr = false, .output = render_help(app, kProgram)});
-    }
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
-      if (sub->get_name() == p.help_topic) {
-        return std::unexpected(EarlyExit{
-            .status = 0, .to_stderr = false, .output = render_help(*sub, fmt::format("{} {}", kProgram, p.help_topic))});
-      }
-    }
-    return std::unexpected(usage_error(app, fmt::format("unknown command '{}'", echo_input(p.help_topic))));
-  }
-
+  if (auto early = program.parse(args)) return std::unexpected(std::move(*early));
   for (std::size_t i = 0; i < subcommands.size(); ++i) {
     if (subcommands[i]->parsed()) p.cli.command = std::move(p.commands[i]);
   }
   return std::move(p.cli);
+}
+
+std::expected<StoreCli, EarlyExit> parse_store_command_line(std::span<const std::string> args) {
+  StoreCli cli;
+  Program program("Moves a quenvistrelctl store between a state file and a PostgreSQL database", "quenvistrel-store");
+  auto* copy = program.app.add_subcommand(
+      "copy", "Copy every record of the store at FROM into TO, which must hold no store yet");
+  add_text(*copy, "<FROM>", "", cli.from)
+      ->required()
+      ->description("The store to copy: a state file, or a database as --state takes one (a postgresql:// URI, "
+                    "key=value words)");
+  add_text(*copy, "<TO>", "", cli.to)
+      ->required()
+      ->description("Where to copy it: a state file that does not exist yet, or a database without a store");
+  program.add_help();
+  if (auto early = program.parse(args)) return std::unexpected(std::move(*early));
+  return cli;
 }
 
 }  // namespace quenvistrel_cli

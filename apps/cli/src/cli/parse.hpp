@@ -22,4 +22,11 @@ struct EarlyExit {
 // byte. Prints nothing; the caller writes the outcome of an early exit.
 [[nodiscard]] std::expected<Cli, EarlyExit> parse_command_line(std::span<const std::string> args);
 
+// quenvistrel-store's command line, "copy FROM TO", with the same help and usage errors.
+struct StoreCli {
+  std::string from;
+  std::string to;
+};
+[[nodiscard]] std::expected<StoreCli, EarlyExit> parse_store_command_line(std::span<const std::string> args);
+
 }  // namespace quenvistrel_cli

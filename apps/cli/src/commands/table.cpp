@@ -41,15 +41,20 @@ constexpr CommandEntry in_steps(CommandEntry e, bool (*when)(const CliCommand&),
   return e;
 }
 
+constexpr const char* kSchemaHelp = "The source's schema fixture: one JSON object (man quenvistrelctl, FIXTURES)";
+constexpr const char* kEventsHelp =
+    "The events fixture: a JSON array or JSON Lines of raw events, maybe gzip- or zstd-compressed; - reads standard "
+    "input";
+
 void validate_arguments(CLI::App& sub, ValidateCommand& c) {
-  add_text(sub, "<SCHEMA>", "", c.schema)->required();
-  add_text(sub, "<EVENTS>", "", c.events)->required();
+  add_text(sub, "<SCHEMA>", "", c.schema)->required()->description(kSchemaHelp);
+  add_text(sub, "<EVENTS>", "", c.events)->required()->description(kEventsHelp);
 }
 
 void ingest_arguments(CLI::App& sub, IngestCommand& c) {
-  add_text(sub, "<SCHEMA>", "", c.schema)->required();
-  add_text(sub, "<EVENTS>", "", c.events)->required();
-  add_tenant(sub, c.tenant);
+  add_text(sub, "<SCHEMA>", "", c.schema)->required()->description(kSchemaHelp);
+  add_text(sub, "<EVENTS>", "", c.events)->required()->description(kEventsHelp);
+  add_tenant(sub, c.tenant)->description("The tenant the accepted events belong to: a UUID, such as uuidgen prints");
   add_value(sub, "--workspace", "<WORKSPACE_ID>", c.workspace, parse_workspace)
       ->description("Count into this workspace instead of a new one, so that separate runs of one source merge");
   add_value(sub, "--batch-events", "<N>", c.batch_events, parse_positive)
@@ -65,21 +70,33 @@ HandlerResult ingest_batches(StepContext& ctx, const CliCommand& command) {
   return ingest_in_batches_handler(ctx, std::get<IngestCommand>(command));
 }
 
-void rollups_arguments(CLI::App& sub, RollupsCommand& c) { add_tenant(sub, c.tenant); }
+void rollups_arguments(CLI::App& sub, RollupsCommand& c) {
+  add_tenant(sub, c.tenant)->description("The tenant whose rollups to list (a UUID)");
+}
 
 void risk_arguments(CLI::App& sub, RiskCommand& c) {
-  add_value(sub, "--threshold", "<THRESHOLD>", c.threshold, parse_u64)->default_str(std::to_string(c.threshold));
+  add_value(sub, "--threshold", "<THRESHOLD>", c.threshold, parse_u64)
+      ->description("The count at which a High or Critical rollup raises an indicator")
+      ->default_str(std::to_string(c.threshold));
 }
 
 void alert_add_arguments(CLI::App& sub, AlertAddCommand& c) {
-  add_tenant(sub, c.tenant);
-  add_text(sub, "--event-type", "<EVENT_TYPE>", c.event_type)->required();
-  add_value(sub, "--threshold", "<THRESHOLD>", c.threshold, parse_u64)->required();
-  add_value(sub, "--cooldown", "<COOLDOWN>", c.cooldown, parse_cooldown)->default_str(std::to_string(c.cooldown));
+  add_tenant(sub, c.tenant)->description("The tenant whose rollups the rule watches (a UUID)");
+  add_text(sub, "--event-type", "<EVENT_TYPE>", c.event_type)
+      ->required()
+      ->description("The event type the rule watches, compared exactly");
+  add_value(sub, "--threshold", "<THRESHOLD>", c.threshold, parse_u64)
+      ->required()
+      ->description("The count of an hourly rollup at which the rule fires");
+  add_value(sub, "--cooldown", "<COOLDOWN>", c.cooldown, parse_cooldown)
+      ->description("Hour buckets after an alert in which the rule stays quiet")
+      ->default_str(std::to_string(c.cooldown));
 }
 
 void retention_arguments(CLI::App& sub, RetentionCommand& c) {
-  add_value(sub, "--days", "<DAYS>", c.days, parse_i64)->default_str(std::to_string(c.days));
+  add_value(sub, "--days", "<DAYS>", c.days, parse_i64)
+      ->description("Delete the raw events that occurred more than this many days ago")
+      ->default_str(std::to_string(c.days));
 }
 
 template <class C>

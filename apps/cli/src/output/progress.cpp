@@ -1,5 +1,6 @@
 #include "output/progress.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,9 +41,25 @@ bool ProgressLine::due() {
 
 double ProgressLine::seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
+namespace {
+
+// The columns of the terminal on standard error, asked at each redraw so that a resize is
+// followed; 80 when it cannot say.
+std::size_t terminal_width() {
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+}  // namespace
+
 void ProgressLine::show(std::string_view text) {
+  // One column short of the width: a line that fills the last column may wrap on some
+  // terminals, and the next redraw would then leave a stale row behind. The text is ASCII, a
+  // column a byte.
+  const std::size_t room = terminal_width() - 1;
   std::string line(kClearLine);
-  line += text;
+  line += text.substr(0, room);
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   shown_ = true;

@@ -12,7 +12,8 @@ namespace quenvistrel_cli {
 
 // One line on standard error that shows a person at a terminal that a long step is working.
 // It appears once the step has worked for a second, is redrawn in place at most four times a
-// second, and clear() removes it before anything else is printed. Nothing at all is drawn when
+// second, cut to the terminal's width (so it never wraps), and clear() removes it before
+// anything else is printed. Nothing at all is drawn when
 // standard error is not a terminal or TERM is "dumb": scripts, pipes and logs see exactly the
 // bytes they always did.
 class ProgressLine {

@@ -56,8 +56,8 @@ fixture() {
 fixture one.json 1 0
 fixture big.json 60000 0
 
-# --- Failures that belong to the database: one line, status 1, no password or URI in it.
-expect 1 "error: cannot connect to the database: end of string reached when looking for matching \"]\" in IPv6 host address in URI: \"…\"" \
+# --- Failures that belong to the database: one line, status 1, no password in it.
+expect 1 "error: cannot connect to the database: end of string reached when looking for matching \"]\" in IPv6 host address in URI: \"postgresql://u:…@[oops\"" \
   --state 'postgresql://u:s3cret@[oops' summary
 grep -q s3cret err.txt && fail "a bad URI showed its password"
 expect 1 "error: cannot connect to the database: connection to server on socket \"$PGHOST/.s.PGSQL.5432\" failed: FATAL:  database \"no_such_db\" does not exist" \
@@ -72,6 +72,18 @@ sql postgresql:///postgres "SELECT pg_reload_conf()" >/dev/null
 expect 1 "error: cannot connect to the database: connection to server on socket \"$PGHOST/.s.PGSQL.5432\" failed: FATAL:  password authentication failed for user \"guarded\"" \
   --state "postgresql://guarded:wrong@/postgres?host=$PGHOST" summary
 PGPASSWORD=right expect 0 "" --state "postgresql://guarded@/postgres?host=$PGHOST" summary
+expect 1 "error: cannot connect to the database: connection to server on socket \"$PGHOST/.s.PGSQL.5432\" failed: FATAL:  password authentication failed for user \"guarded\"" \
+  --state "user=guarded password='wr ong' dbname=postgres" summary
+
+# --- libpq's key=value words are a database too, also through a service file.
+new_db
+expect 0 "" --state "$uri" alert-add --tenant "$tenant" --event-type login --threshold 1
+printf '[quen]\nhost=%s\ndbname=%s\n' "$PGHOST" "${uri#postgresql:///}" >services.conf
+PGSERVICEFILE=$PWD/services.conf expect 0 "" --state service=quen summary
+[ "$(cat out.txt)" = "events 0 · rollups 0 · risk indicators 0 · rules 1 · alerts 0" ] || fail "service=quen: $(cat out.txt)"
+expect 0 "" --state "dbname = ${uri#postgresql:///}" summary
+[ "$(cat out.txt)" = "events 0 · rollups 0 · risk indicators 0 · rules 1 · alerts 0" ] || fail "dbname=: $(cat out.txt)"
+[ ! -e service=quen ] && [ ! -e "dbname = ${uri#postgresql:///}" ] || fail "key=value words became a file"
 
 # --- A user who may read but not write: reading commands work, changing ones change nothing.
 new_db
@@ -208,7 +220,18 @@ new_db
 cmp -s moved.json back.json || fail "the store came back other than it went"
 status=0
 "$store_bin" copy moved.json "$uri" >/dev/null 2>err.txt || status=$?
-[ "$status" -eq 1 ] && [ "$(cat err.txt)" = "error: the target already holds a store" ] || fail "copy over a store: $status"
+[ "$status" -eq 1 ] &&
+  [ "$(cat err.txt)" = "error: $uri: already holds a store (a copy goes only into a new file or a database without one)" ] ||
+  fail "copy over a store: $status $(cat err.txt)"
+# Each failure of a copy names the store it concerns, its password masked.
+status=0
+"$store_bin" copy "$uri" /nonexistent/dir/x.json >/dev/null 2>err.txt || status=$?
+[ "$status" -eq 1 ] && [ "$(cat err.txt)" = "error: /nonexistent/dir/x.json: No such file or directory" ] ||
+  fail "copy into a missing folder: $status $(cat err.txt)"
+status=0
+"$store_bin" copy moved.json "postgresql://u:s3cret@/x?host=/nonexistent" >/dev/null 2>err.txt || status=$?
+[ "$status" -eq 1 ] && [[ $(cat err.txt) == "error: postgresql://u:…@/x?host=/nonexistent: cannot connect to the database: "* ]] ||
+  fail "copy into an unreachable database: $status $(cat err.txt)"
 
 [ "$failures" -eq 0 ] && echo "all database checks passed"
 exit "$failures"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The progress line of a long read. Under a pseudo-terminal (script(1)), an ingest whose input
-# stalls for more than a second draws it, and once it is cleared the rejection lines and the
-# report are intact; with standard error in a pipe or file nothing is drawn, byte for byte.
+# stalls for more than a second draws it, cut to the terminal's width at each redraw, and once
+# it is cleared the rejection lines and the report are intact; with standard error in a pipe or
+# file nothing is drawn, byte for byte.
 # Usage: progress.sh <path to quenvistrelctl>
 set -euo pipefail
 
@@ -43,6 +44,17 @@ shown=$(perl -pe 's/.*\r\e\[K//; s/\r$//' tty.raw)
 [ "$shown" = "$(cat plain.err plain.out)" ] || fail "under a terminal the output differs: $(printf '%q' "$shown")"
 under_terminal dumb dumb.json >dumb.raw || fail "ingest with TERM=dumb failed"
 grep -aq $'\x1b' dumb.raw && fail "progress drawn with TERM=dumb"
+
+# A narrow terminal, narrowed again while the run reads: each redraw is cut one column short
+# of the width the terminal has then, so no redraw wraps and leaves a stale row behind.
+events 6000 3000 >third.jsonl
+TERM=xterm script -qefc "stty cols 50; (cat first.jsonl; sleep 1.5; cat second.jsonl; sleep 0.5; stty cols 30; sleep 0.3; cat third.jsonl) | '$bin' --state narrow.json ingest schema.json - --tenant $tenant" \
+  /dev/null </dev/null >narrow.raw || fail "ingest under a narrow terminal failed"
+# The drawn lines, one a line: what follows each erasure up to the next carriage return.
+drawn=$(perl -0777 -ne 'print "$1\n" while /\r\e\[K(read [^\r\n]*)/g' narrow.raw)
+widths=$(awk '{ print length($0) }' <<<"$drawn" | tr '\n' ' ')
+[ "$(head -n1 <<<"$drawn" | awk '{ print length($0) }')" = 49 ] || fail "at 50 columns the line is not cut to 49: $widths"
+[ "$(tail -n1 <<<"$drawn" | awk '{ print length($0) }')" = 29 ] || fail "after a resize to 30 the line is not cut to 29: $widths"
 
 [ "$failures" -eq 0 ] && echo "progress: ok"
 exit $((failures > 0))

@@ -49,10 +49,11 @@ struct SourceSchema {
 };
 
 // Fixtures are read from a file, or from standard input when the path is STANDARD_INPUT; gzip
-// and zstd input is decompressed as it is read. An events fixture is a JSON array of events,
-// or JSON Lines (one event per line, blank lines skipped) when its name ends in ".jsonl" or
-// ".ndjson" before any ".gz", ".zst" or ".zstd", or when it is standard input and its first
-// byte other than whitespace is "{".
+// and zstd input is decompressed as it is read. An events fixture is a JSON array of events
+// when its name ends in ".json", JSON Lines (one event per line, blank lines skipped) when it
+// ends in ".jsonl" or ".ndjson" (either before any ".gz", ".zst" or ".zstd"); standard input
+// and a file whose name says neither are JSON Lines when their first byte other than
+// whitespace is "{", and a JSON array otherwise.
 inline constexpr std::string_view STANDARD_INPUT = "-";
 // How errors name standard input.
 inline constexpr std::string_view STANDARD_INPUT_NAME = "standard input";

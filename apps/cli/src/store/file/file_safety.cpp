@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "quencore_contracts/echo.hpp"
 #include "quencore_contracts/hex.hpp"
 #include "quencore_contracts/random.hpp"
 #include "quencore_contracts/utf8.hpp"
@@ -325,16 +326,21 @@ FolderLock::~FolderLock() {
 }
 
 std::expected<FolderLock, std::string> lock_folder(const std::string& folder) {
+  // The lock is the tool's own step, so its failure says which folder it concerns.
+  const auto failed = [&folder](int error) {
+    return std::unexpected(fmt::format("cannot lock the folder {}: {}", quencore_contracts::escape_controls(folder),
+                                       quencore_error::errno_text(error)));
+  };
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return FolderLock();
-    return system_error(errno);
+    return failed(errno);
   }
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     const int error = errno;
     ::close(fd);
-    return system_error(error);
+    return failed(error);
   }
   return FolderLock(fd);
 }

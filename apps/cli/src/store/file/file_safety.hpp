@@ -121,7 +121,7 @@ class FolderLock {
 };
 
 // Waits for the lock of `folder`. A folder that does not exist gives an unheld lock; any other
-// failure is the system's text.
+// failure is the system's text after the folder's name.
 [[nodiscard]] std::expected<FolderLock, std::string> lock_folder(const std::string& folder);
 
 // A regular file mapped read-only, its descriptor kept open so that ranges of it can be copied

@@ -52,7 +52,7 @@ class StateSave {
 // command that changes the state, so overlapping runs cannot lose each other's updates.
 // Nothing is created beside the state. Waits for a lock held by another run.
 // A folder that does not exist gives an unheld lock (the save will report it); any other
-// failure is the I/O error's text.
+// failure names the folder.
 [[nodiscard]] std::expected<FolderLock, std::string> lock_state_folder(const std::string& path);
 
 // The state file's text and its reading, without any file: the whole pretty document, and

@@ -2,20 +2,25 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 #include <vector>
 
 #include "quencore_contracts/echo.hpp"
+#include "store/location.hpp"
 
 namespace quenvistrel_cli {
 
 namespace {
 
 // libpq's and the server's texts may run over several lines (a detail, a hint, a tab-indented
-// continuation): one line, its control characters escaped, and nothing else changed.
+// continuation): one line, its control characters escaped. A line said before is not said
+// again: libpq repeats a failure for every attempt (each host of a list, a try with SSL and
+// one without).
 std::string one_line(std::string_view text) {
   std::string joined;
+  std::vector<std::string_view> said;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -23,31 +28,14 @@ std::string one_line(std::string_view text) {
     std::string_view line = text.substr(start, end - start);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
-    if (!line.empty()) {
+    if (!line.empty() && std::ranges::find(said, line) == said.end()) {
       if (!joined.empty()) joined += ' ';
       joined.append(line);
+      said.push_back(line);
     }
     start = end + 1;
   }
   return quencore_contracts::escape_controls(joined);
-}
-
-// libpq quotes the URI, or a piece of it, when it cannot read it, and the URI may hold a
-// password: every quoted piece of the URI becomes "…".
-std::string without_quoted_parts(std::string text, std::string_view uri) {
-  std::size_t open = 0;
-  while ((open = text.find('"', open)) != std::string::npos) {
-    const std::size_t close = text.find('"', open + 1);
-    if (close == std::string::npos) break;
-    const std::string_view quoted = std::string_view(text).substr(open + 1, close - open - 1);
-    if (!quoted.empty() && uri.find(quoted) != std::string_view::npos) {
-      text.replace(open + 1, quoted.size(), "\u2026");
-      open += 1 + std::string_view("\u2026").size() + 1;
-    } else {
-      open = close + 1;
-    }
-  }
-  return text;
 }
 
 }  // namespace
@@ -82,20 +70,22 @@ std::expected<PgConnection, std::string> PgConnection::connect(const std::string
   // none, and texts travel as UTF-8 whatever the environment says.
   const char* const keywords[] = {"dbname", "fallback_application_name", "client_encoding", nullptr};
   const char* const values[] = {uri.c_str(), "quenvistrelctl", "UTF8", nullptr};
-  // A URI that libpq cannot read is refused before anything else, in words that never repeat
-  // it; once read, libpq and the server name the host, database and user, never the password.
+  // A location that libpq cannot read is refused before anything else. libpq names the
+  // parameter, host, database and user concerned, and may quote the location or a piece of it:
+  // any password in those is masked.
   char* unreadable = nullptr;
   if (PQconninfoOption* options = PQconninfoParse(uri.c_str(), &unreadable)) {
     PQconninfoFree(options);
   } else {
-    const std::string why = unreadable != nullptr ? without_quoted_parts(one_line(unreadable), uri) : "out of memory";
+    const std::string why = unreadable != nullptr ? without_passwords(one_line(unreadable), uri) : "out of memory";
     PQfreemem(unreadable);
     return std::unexpected("cannot connect to the database: " + why);
   }
   PgConnection connection(PQconnectdbParams(keywords, values, 1));
   if (!connection.conn_) return std::unexpected(std::string("cannot connect to the database: out of memory"));
   if (PQstatus(connection.conn_.get()) != CONNECTION_OK) {
-    return std::unexpected("cannot connect to the database: " + one_line(PQerrorMessage(connection.conn_.get())));
+    return std::unexpected("cannot connect to the database: " +
+                           without_passwords(one_line(PQerrorMessage(connection.conn_.get())), uri));
   }
   return connection;
 }

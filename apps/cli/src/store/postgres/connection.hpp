@@ -1,7 +1,7 @@
 #pragma once
 
 // A connection to a PostgreSQL server through libpq, with errors as one-line texts: what the
-// server or libpq said, never the connection string or a password.
+// server or libpq said, never a password.
 
 #include <cstdint>
 #include <expected>
@@ -45,8 +45,8 @@ struct PgParam {
 
 class PgConnection {
  public:
-  // `uri` is passed to libpq as it stands (postgresql://… or postgres://…); what it leaves
-  // out, libpq takes from the PG* environment, ~/.pgpass and the service file.
+  // `uri` is passed to libpq as it stands (postgresql://…, postgres://… or key=value words);
+  // what it leaves out, libpq takes from the PG* environment, ~/.pgpass and the service file.
   [[nodiscard]] static std::expected<PgConnection, std::string> connect(const std::string& uri);
 
   PgConnection(PgConnection&&) noexcept = default;

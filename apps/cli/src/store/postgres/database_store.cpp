@@ -189,10 +189,6 @@ class DatabaseStore final : public Store {
 
 }  // namespace
 
-bool is_database_uri(std::string_view location) {
-  return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
 std::expected<std::unique_ptr<Store>, std::string> open_database_store(const std::string& uri, bool changes) {
   auto conn = PgConnection::connect(uri);
   if (!conn) return std::unexpected(std::move(conn.error()));

@@ -3,15 +3,10 @@
 #include <expected>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "store/store.hpp"
 
 namespace quenvistrel_cli {
-
-// Whether a --state value names a PostgreSQL database (a postgresql:// or postgres:// URI)
-// rather than a file.
-[[nodiscard]] bool is_database_uri(std::string_view location);
 
 // The store in a PostgreSQL database: one table per list in the schema "quenvistrel", the
 // creation order kept in a `seq` column, and the list counts in the one row of
