@@ -7,8 +7,14 @@ namespace quenvistrel_cli {
 
 namespace {
 
+// The format knows three escapes only (backslash, quotation mark, line feed), so any other
+// control character of a stored name becomes U+FFFD: none reaches a terminal or a parser raw.
 void append_label_value(std::string& out, std::string_view value) {
   for (const char c : value) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == '\x7f') {
+      out += "\uFFFD";
+      continue;
+    }
     switch (c) {
       case '\\':
         out += "\\\\";

@@ -25,7 +25,8 @@ struct MetricFamily {
 };
 
 // "# HELP", "# TYPE" and the sample lines of each family, every line ending in "\n"; label
-// values escaped as the format wants (backslash, quotation mark, line feed).
+// values escaped as the format wants (backslash, quotation mark, line feed), any other control
+// character replaced by U+FFFD.
 [[nodiscard]] std::string exposition_text(std::span<const MetricFamily> families);
 // [{"help","name","samples":[{"labels":{…},"value":n}],"type"},…]
 [[nodiscard]] boost::json::array metrics_json(std::span<const MetricFamily> families);
