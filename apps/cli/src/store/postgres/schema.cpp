@@ -96,7 +96,12 @@ std::expected<void, std::string> create_missing_extras(PgConnection& conn) {
     }
   }
   if (sql.empty()) return {};
-  if (auto created = conn.exec(sql); !created) return std::unexpected(std::move(created.error()));
+  // A user who may change the store's rows but does not own its tables cannot create them; the
+  // command goes on without them (they only make reads cheaper), and the owner's next
+  // changing run creates them.
+  if (auto created = conn.exec(fmt::format("SAVEPOINT extras;\n{}RELEASE SAVEPOINT extras", sql)); !created) {
+    if (auto back = conn.exec("ROLLBACK TO SAVEPOINT extras"); !back) return std::unexpected(std::move(created.error()));
+  }
   return {};
 }
 
