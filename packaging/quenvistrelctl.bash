@@ -4,10 +4,10 @@
 # bash-completion loads it on first use; it also works when sourced directly.
 # packaging/tests/grammar.sh checks it against the tool's own help.
 
-_quenvistrelctl_commands="validate ingest rollups risk alert-add alert-eval retention summary help"
+_quenvistrelctl_commands="validate ingest rollups risk alert-add alert-eval retention summary alerts rules indicators rule-disable rule-enable indicator-ack metrics help"
 _quenvistrelctl_global_options="--state --json -h --help -V --version"
 # Options that take a value; the word after one of them is that value.
-_quenvistrelctl_value_options="--state --tenant --threshold --event-type --cooldown --days --workspace --batch-events --batch-seconds"
+_quenvistrelctl_value_options="--state --tenant --threshold --event-type --cooldown --days --alertmanager --rule --since --textfile --workspace --batch-events --batch-seconds"
 
 # The options of one command, besides the global ones.
 _quenvistrelctl_command_options() {
@@ -16,7 +16,11 @@ _quenvistrelctl_command_options() {
         rollups) echo "--tenant" ;;
         risk) echo "--threshold" ;;
         alert-add) echo "--tenant --event-type --threshold --cooldown" ;;
+        alert-eval) echo "--alertmanager" ;;
         retention) echo "--days" ;;
+        alerts) echo "--tenant --rule --since" ;;
+        rules | indicators) echo "--tenant" ;;
+        metrics) echo "--textfile" ;;
     esac
 }
 
@@ -84,8 +88,8 @@ _quenvistrelctl() {
             _quenvistrelctl_files "$cur"
             return
             ;;
-        --tenant | --threshold | --event-type | --cooldown | --days | --workspace | --batch-events | --batch-seconds)
-            # Free values: a UUID, a number, an event type.
+        --tenant | --threshold | --event-type | --cooldown | --days | --alertmanager | --rule | --since | --textfile | --workspace | --batch-events | --batch-seconds)
+            # Free values: a UUID, a number, an event type, a URL, a time, a new file's path.
             return
             ;;
     esac

@@ -44,7 +44,7 @@ expect 'fixtures.d/deeper|fixtures.d/inner.json' validate fixtures.d/
 expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|schema.json' ingest --tenant 0b6f3a52-2d1e-4c47-9a0e-5f3d8c7b1a29 schema.json ''
 expect 'day.jsonl.gz|fixtures.d|my events.json|night.ndjson.zst|schema.json' --state = notes.txt --json ingest schema.json ''
 expect '' alert-add --event-type ''
-expect 'alert-add|alert-eval' --state = notes.txt alert
+expect 'alert-add|alert-eval|alerts' --state = notes.txt alert
 
 registered=$(bash -c 'source "$1" && complete -p quenvistrelctl' _ "$completion" 2>&1)
 [ "$registered" = "complete -F _quenvistrelctl quenvistrelctl" ] ||

@@ -73,7 +73,14 @@ for c in $commands; do
   h=$(help_of "$c")
   sub_options[$c]=$(options "$h")
   sub_values[$c]=$(value_options "$h")
-  if has_positionals "$h"; then sub_positionals[$c]=1; else sub_positionals[$c]=0; fi
+  # 1: fixture files; 2: a record's identifier (<…_ID>), a free value; 0: none.
+  if ! has_positionals "$h"; then
+    sub_positionals[$c]=0
+  elif grep -iE 'usage:' <<<"$h" | head -n1 | grep -qE '<[A-Z_]+_ID>$'; then
+    sub_positionals[$c]=2
+  else
+    sub_positionals[$c]=1
+  fi
 done
 all_options=$(words "$global_options ${sub_options[*]}" | tr '\n' ' ')
 all_values=$(words "$global_values ${sub_values[*]}" | tr '\n' ' ')
@@ -200,12 +207,15 @@ for c in $commands; do
     got_value=$(complete_line "$c" "$v" '')
     [ -z "$got_value" ] || bad "completion: offers '$got_value' as the value of $c $v"
   done
-  # Positional fixture files: JSON files and folders; nothing for commands without positionals.
+  # Positional fixture files: JSON files and folders; nothing for an identifier or for commands
+  # without positionals.
   got=$(complete_line "$c" '')
   if [ "$c" = help ]; then
     same "the word after help" "$got" "$commands"
   elif [ "${sub_positionals[$c]}" = 1 ]; then
     same "the positional of $c" "$got" "schema.json fixtures.d"
+  elif [ "${sub_positionals[$c]}" = 2 ]; then
+    [ -z "$got" ] || bad "completion: offers '$got' as the identifier $c takes"
   else
     [ -z "$got" ] || bad "completion: '$c' takes no positional but is offered: $got"
   fi

@@ -6,11 +6,13 @@
 #include <variant>
 
 #include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/time.hpp"
+#include "quenvistrel_contracts/record_ids.hpp"
 
 namespace quenvistrel_cli {
 
-// The parsed command line: every argument is required or has a default, so a parsed
-// command always carries all its values.
+// The parsed command line: every argument is required, has a default or is optional (held
+// in std::optional), so a parsed command always carries all its values.
 struct ValidateCommand {
   std::string schema;
   std::string events;
@@ -42,14 +44,42 @@ struct AlertAddCommand {
   std::uint64_t threshold = 0;
   std::uint32_t cooldown = 1;
 };
-struct AlertEvalCommand {};
+struct AlertEvalCommand {
+  std::optional<std::string> alertmanager;  // the alert manager's base URL
+};
 struct RetentionCommand {
   std::int64_t days = 7;
 };
 struct SummaryCommand {};
+// The listings' filters are optional: a listing without one shows every tenant's records.
+struct AlertsCommand {
+  std::optional<quencore_contracts::TenantId> tenant;
+  std::optional<quenvistrel_contracts::AlertRuleId> rule;
+  std::optional<quencore_contracts::Timestamp> since;
+};
+struct RulesCommand {
+  std::optional<quencore_contracts::TenantId> tenant;
+};
+struct IndicatorsCommand {
+  std::optional<quencore_contracts::TenantId> tenant;
+};
+struct RuleDisableCommand {
+  quenvistrel_contracts::AlertRuleId rule;
+};
+struct RuleEnableCommand {
+  quenvistrel_contracts::AlertRuleId rule;
+};
+struct IndicatorAckCommand {
+  quenvistrel_contracts::IndicatorId indicator;
+};
+struct MetricsCommand {
+  std::optional<std::string> textfile;
+};
 
 using CliCommand = std::variant<ValidateCommand, IngestCommand, RollupsCommand, RiskCommand, AlertAddCommand,
-                                AlertEvalCommand, RetentionCommand, SummaryCommand>;
+                                AlertEvalCommand, RetentionCommand, SummaryCommand, AlertsCommand, RulesCommand,
+                                IndicatorsCommand, RuleDisableCommand, RuleEnableCommand, IndicatorAckCommand,
+                                MetricsCommand>;
 
 struct Cli {
   std::string state = "quenvistrel.json";

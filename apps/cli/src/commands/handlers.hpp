@@ -50,5 +50,12 @@ HandlerResult alert_add_handler(RunContext& ctx, const AlertAddCommand& cmd);
 HandlerResult alert_eval_handler(RunContext& ctx, const AlertEvalCommand& cmd);
 HandlerResult retention_handler(RunContext& ctx, const RetentionCommand& cmd);
 HandlerResult summary_handler(RunContext& ctx, const SummaryCommand& cmd);
+HandlerResult alerts_handler(RunContext& ctx, const AlertsCommand& cmd);
+HandlerResult rules_handler(RunContext& ctx, const RulesCommand& cmd);
+HandlerResult indicators_handler(RunContext& ctx, const IndicatorsCommand& cmd);
+HandlerResult rule_disable_handler(RunContext& ctx, const RuleDisableCommand& cmd);
+HandlerResult rule_enable_handler(RunContext& ctx, const RuleEnableCommand& cmd);
+HandlerResult indicator_ack_handler(RunContext& ctx, const IndicatorAckCommand& cmd);
+HandlerResult metrics_handler(RunContext& ctx, const MetricsCommand& cmd);
 
 }  // namespace quenvistrel_cli

@@ -99,6 +99,34 @@ void retention_arguments(CLI::App& sub, RetentionCommand& c) {
       ->default_str(std::to_string(c.days));
 }
 
+void alert_eval_arguments(CLI::App& sub, AlertEvalCommand& c) {
+  add_value(sub, "--alertmanager", "<URL>", c.alertmanager, parse_http_url);
+}
+
+void alerts_arguments(CLI::App& sub, AlertsCommand& c) {
+  add_value(sub, "--tenant", "<TENANT>", c.tenant, parse_tenant);
+  add_value(sub, "--rule", "<RULE_ID>", c.rule, parse_rule_id);
+  add_value(sub, "--since", "<TIME>", c.since, parse_time);
+}
+
+template <class C>
+void tenant_filter_arguments(CLI::App& sub, C& c) {
+  add_value(sub, "--tenant", "<TENANT>", c.tenant, parse_tenant);
+}
+
+template <class C>
+void rule_id_arguments(CLI::App& sub, C& c) {
+  add_value(sub, "<RULE_ID>", "", c.rule, parse_rule_id)->required();
+}
+
+void indicator_ack_arguments(CLI::App& sub, IndicatorAckCommand& c) {
+  add_value(sub, "<INDICATOR_ID>", "", c.indicator, parse_indicator_id)->required();
+}
+
+void metrics_arguments(CLI::App& sub, MetricsCommand& c) {
+  add_value(sub, "--textfile", "<PATH>", c.textfile, parse_path);
+}
+
 template <class C>
 void no_arguments(CLI::App&, C&) {}
 
@@ -116,12 +144,25 @@ constexpr std::array kCommands{
         "risk", Access::Changes, "Derive risk indicators (threshold on high-severity bucket counts)"),
     entry<AlertAddCommand, alert_add_arguments, alert_add_handler>("alert-add", Access::Changes,
                                                                     "Add an alert rule"),
-    entry<AlertEvalCommand, no_arguments<AlertEvalCommand>, alert_eval_handler>("alert-eval", Access::Changes,
-                                                                                 "Evaluate all alert rules"),
+    entry<AlertEvalCommand, alert_eval_arguments, alert_eval_handler>("alert-eval", Access::Changes,
+                                                                       "Evaluate all alert rules"),
     entry<RetentionCommand, retention_arguments, retention_handler>(
         "retention", Access::Changes, "Apply retention: delete raw events older than N days; rollups stay"),
     entry<SummaryCommand, no_arguments<SummaryCommand>, summary_handler>("summary", Access::Reads,
                                                                          "Summarise the store"),
+    entry<AlertsCommand, alerts_arguments, alerts_handler>("alerts", Access::Reads, "List fired alerts"),
+    entry<RulesCommand, tenant_filter_arguments<RulesCommand>, rules_handler>("rules", Access::Reads,
+                                                                               "List alert rules"),
+    entry<IndicatorsCommand, tenant_filter_arguments<IndicatorsCommand>, indicators_handler>(
+        "indicators", Access::Reads, "List risk indicators"),
+    entry<RuleDisableCommand, rule_id_arguments<RuleDisableCommand>, rule_disable_handler>(
+        "rule-disable", Access::Changes, "Disable an alert rule"),
+    entry<RuleEnableCommand, rule_id_arguments<RuleEnableCommand>, rule_enable_handler>(
+        "rule-enable", Access::Changes, "Enable an alert rule"),
+    entry<IndicatorAckCommand, indicator_ack_arguments, indicator_ack_handler>(
+        "indicator-ack", Access::Changes, "Acknowledge a risk indicator"),
+    entry<MetricsCommand, metrics_arguments, metrics_handler>(
+        "metrics", Access::Reads, "Print the store's figures in the Prometheus text format"),
 };
 
 static_assert(kCommands.size() == std::variant_size_v<CliCommand>, "one entry for every command");

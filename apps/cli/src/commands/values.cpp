@@ -73,24 +73,60 @@ std::expected<std::uint32_t, std::string> parse_cooldown(std::string_view text) 
   return static_cast<std::uint32_t>(*wide);
 }
 
+namespace {
+
+template <class Id>
+std::expected<Id, std::string> parse_id(std::string_view text) {
+  auto id = Id::from_str(text);
+  if (!id) {
+    return std::unexpected(id.error().message());
+  }
+  return *id;
+}
+
+}  // namespace
+
 std::expected<std::uint64_t, std::string> parse_positive(std::string_view text) {
   auto value = parse_u64(text);
   if (value && *value == 0) return std::unexpected(std::string("must be at least 1"));
   return value;
 }
 
-std::expected<quencore_contracts::WorkspaceId, std::string> parse_workspace(std::string_view text) {
-  auto workspace = quencore_contracts::WorkspaceId::from_str(text);
-  if (!workspace) return std::unexpected(workspace.error().message());
-  return *workspace;
+std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text) {
+  return parse_id<quencore_contracts::TenantId>(text);
 }
 
-std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text) {
-  auto tenant = quencore_contracts::TenantId::from_str(text);
-  if (!tenant) {
-    return std::unexpected(tenant.error().message());
+std::expected<quencore_contracts::WorkspaceId, std::string> parse_workspace(std::string_view text) {
+  return parse_id<quencore_contracts::WorkspaceId>(text);
+}
+
+std::expected<quenvistrel_contracts::AlertRuleId, std::string> parse_rule_id(std::string_view text) {
+  return parse_id<quenvistrel_contracts::AlertRuleId>(text);
+}
+
+std::expected<quenvistrel_contracts::IndicatorId, std::string> parse_indicator_id(std::string_view text) {
+  return parse_id<quenvistrel_contracts::IndicatorId>(text);
+}
+
+std::expected<quencore_contracts::Timestamp, std::string> parse_time(std::string_view text) {
+  auto time = quencore_contracts::Timestamp::from_str(text);
+  if (!time) {
+    return std::unexpected(time.error().message());
   }
-  return *tenant;
+  return *time;
+}
+
+std::expected<std::string, std::string> parse_http_url(std::string_view text) {
+  // Only the scheme and a host are checked here; the transfer names any other fault.
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (text.starts_with(scheme) && text.size() > scheme.size() && text[scheme.size()] != '/') return std::string(text);
+  }
+  return std::unexpected(std::string("expected an http:// or https:// URL with a host"));
+}
+
+std::expected<std::string, std::string> parse_path(std::string_view text) {
+  if (text.empty()) return std::unexpected(std::string("expected a path"));
+  return std::string(text);
 }
 
 }  // namespace quenvistrel_cli

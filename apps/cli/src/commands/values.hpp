@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "quencore_contracts/ids.hpp"
+#include "quencore_contracts/time.hpp"
+#include "quenvistrel_contracts/record_ids.hpp"
 
 namespace quenvistrel_cli {
 
@@ -24,5 +26,13 @@ namespace quenvistrel_cli {
 // Any accepted UUID form; the reason is the identifier error's display text.
 [[nodiscard]] std::expected<quencore_contracts::TenantId, std::string> parse_tenant(std::string_view text);
 [[nodiscard]] std::expected<quencore_contracts::WorkspaceId, std::string> parse_workspace(std::string_view text);
+[[nodiscard]] std::expected<quenvistrel_contracts::AlertRuleId, std::string> parse_rule_id(std::string_view text);
+[[nodiscard]] std::expected<quenvistrel_contracts::IndicatorId, std::string> parse_indicator_id(std::string_view text);
+// RFC 3339 text, with any offset; the reason is the timestamp error's display text.
+[[nodiscard]] std::expected<quencore_contracts::Timestamp, std::string> parse_time(std::string_view text);
+// An http:// or https:// URL with a host, taken as it stands.
+[[nodiscard]] std::expected<std::string, std::string> parse_http_url(std::string_view text);
+// A file path: any text but the empty one.
+[[nodiscard]] std::expected<std::string, std::string> parse_path(std::string_view text);
 
 }  // namespace quenvistrel_cli

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quenvistrel_aggregate/store.hpp"
@@ -30,6 +31,44 @@ struct StoreCounts {
   std::uint64_t indicators = 0;
   std::uint64_t rules = 0;
   std::uint64_t alerts = 0;
+};
+
+// What `alerts` selects: each filter that is set must hold.
+struct AlertQuery {
+  std::optional<quencore_contracts::TenantId> tenant;
+  std::optional<quenvistrel_contracts::AlertRuleId> rule;
+  std::optional<quencore_contracts::Timestamp> since;  // fired at or after
+};
+
+// Alerts in creation order, with the rules they name: each such rule once, the first of its id
+// in store order (an alert whose rule is gone has none).
+struct AlertListing {
+  std::vector<quenvistrel_contracts::AlertEvent> alerts;
+  std::vector<quenvistrel_contracts::AlertRule> rules;
+};
+
+// What `metrics` reports of a store, as figures the store counts for it.
+struct StoreFigures {
+  StoreCounts counts;
+  std::uint64_t indicators_acknowledged = 0;  // of counts.indicators
+  std::uint64_t rules_enabled = 0;            // of counts.rules
+  // How many alerts each rule fired for each tenant, in no particular order.
+  struct Fired {
+    quencore_contracts::TenantId tenant;
+    quenvistrel_contracts::AlertRuleId rule;
+    std::uint64_t alerts = 0;
+  };
+  std::vector<Fired> fired;
+  // Each tenant's latest hourly bucket: its events per event type and severity, summed over
+  // workspaces and products (saturating), in no particular order.
+  struct LatestHour {
+    quencore_contracts::TenantId tenant;
+    std::int64_t bucket_start = 0;
+    std::string event_type;
+    quenvistrel_contracts::Severity severity = quenvistrel_contracts::Severity::Info;
+    std::uint64_t count = 0;
+  };
+  std::vector<LatestHour> latest_hour;
 };
 
 // What a changing command works on. Each set holds everything the engine's operation for
@@ -62,9 +101,10 @@ struct Work {
 // Where the state lives. The run opens a store for one command (a changing command holds the
 // store's lock from opening until it is closed, so overlapping runs queue), loads it, and the
 // command asks it for what it needs and hands it what changed:
-//   - reading commands ask counts() or tenant_rollups();
+//   - reading commands ask counts(), tenant_rollups(), a listing or figures();
 //   - changing commands call begin() for their working set, run the engine on it (an ingest
 //     sends its events into event_sink() as they are counted), may delete_events_before(),
+//     or change one record by its identifier (set_rule_enabled(), acknowledge_indicator()),
 //     then the run calls commit(), which writes what the command added or changed, all or
 //     nothing. A store that is never committed is left exactly as it was.
 // Errors are the one-line texts the entry prints after "error: ".
@@ -85,6 +125,22 @@ class Store {
   // The tenant's rollups of every bucket and workspace, in creation order.
   [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::VistrelRollup>, std::string> tenant_rollups(
       const quenvistrel_contracts::TenantId& tenant) = 0;
+
+  // The listings, read-only and in creation order; without a tenant, those of every tenant.
+  [[nodiscard]] virtual std::expected<AlertListing, std::string> list_alerts(const AlertQuery& query) = 0;
+  [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::AlertRule>, std::string> list_rules(
+      const std::optional<quencore_contracts::TenantId>& tenant) = 0;
+  [[nodiscard]] virtual std::expected<std::vector<quenvistrel_contracts::RiskIndicator>, std::string>
+  list_indicators(const std::optional<quencore_contracts::TenantId>& tenant) = 0;
+  [[nodiscard]] virtual std::expected<StoreFigures, std::string> figures() = 0;
+
+  // Changing one kind of record by its identifier, in the run's work, which commit() writes:
+  // how many records the identifier named (0 when none, and then nothing changed). Every
+  // record with that identifier changes, since each is that rule or that indicator.
+  [[nodiscard]] virtual std::expected<std::uint64_t, std::string> set_rule_enabled(
+      const quenvistrel_contracts::AlertRuleId& rule, bool enabled) = 0;
+  [[nodiscard]] virtual std::expected<std::uint64_t, std::string> acknowledge_indicator(
+      const quenvistrel_contracts::IndicatorId& indicator) = 0;
 
   // `threshold` is risk's and `scope` an ingest's; the other sets ignore them.
   [[nodiscard]] virtual std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold = 0,
@@ -110,5 +166,12 @@ class Store {
 // (`changes`, which takes the lock) or only reads.
 [[nodiscard]] std::expected<std::unique_ptr<Store>, std::string> open_store(const std::string& location,
                                                                             bool changes);
+
+// Replaces the file at `path` with `bytes` as atomically as a state file is replaced (a
+// private temporary beside it, synced, renamed over it, keeping the old file's permission bits,
+// owner and group): for files the tool writes for other programs to read. `noun` names the
+// file in the one message that is not the system's ("cannot keep {noun}'s owner …").
+[[nodiscard]] std::expected<void, std::string> replace_file(const std::string& path, std::string_view bytes,
+                                                            std::string_view noun);
 
 }  // namespace quenvistrel_cli

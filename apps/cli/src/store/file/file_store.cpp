@@ -2,7 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <limits>
+#include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <utility>
 
 #include "store/file/state_file.hpp"
@@ -11,8 +16,18 @@ namespace quenvistrel_cli {
 
 namespace {
 
+using quencore_contracts::TenantId;
 using quenvistrel_aggregate::EventLog;
+using quenvistrel_contracts::AlertRule;
+using quenvistrel_contracts::RiskIndicator;
 using quenvistrel_contracts::VistrelEvent;
+
+bool of_tenant(const std::optional<TenantId>& tenant, const TenantId& record) { return !tenant || *tenant == record; }
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
+}
 
 // An ingest's events on their way into the new file, a batch at a time, so that neither the
 // fixture nor the new events are held whole.
@@ -63,6 +78,91 @@ class FileStore final : public Store {
     std::vector<quenvistrel_contracts::VistrelRollup> out;
     for (const auto* rollup : state_.store.rollups_for(tenant)) out.push_back(*rollup);
     return out;
+  }
+
+  std::expected<AlertListing, std::string> list_alerts(const AlertQuery& query) override {
+    AlertListing out;
+    for (const auto& alert : state_.alerts) {
+      if (!of_tenant(query.tenant, alert.tenant_id) || (query.rule && *query.rule != alert.rule_id) ||
+          (query.since && alert.fired_at < *query.since)) {
+        continue;
+      }
+      out.alerts.push_back(alert);
+    }
+    std::set<quenvistrel_contracts::AlertRuleId> named;
+    for (const auto& alert : out.alerts) named.insert(alert.rule_id);
+    for (const AlertRule& rule : state_.rules) {
+      if (named.erase(rule.rule_id) > 0) out.rules.push_back(rule);
+    }
+    return out;
+  }
+
+  std::expected<std::vector<AlertRule>, std::string> list_rules(const std::optional<TenantId>& tenant) override {
+    std::vector<AlertRule> out;
+    for (const AlertRule& rule : state_.rules) {
+      if (of_tenant(tenant, rule.tenant_id)) out.push_back(rule);
+    }
+    return out;
+  }
+
+  std::expected<std::vector<RiskIndicator>, std::string> list_indicators(const std::optional<TenantId>& tenant) override {
+    std::vector<RiskIndicator> out;
+    for (const RiskIndicator& indicator : state_.store.indicators) {
+      if (of_tenant(tenant, indicator.tenant_id)) out.push_back(indicator);
+    }
+    return out;
+  }
+
+  std::expected<StoreFigures, std::string> figures() override {
+    StoreFigures out;
+    out.counts = *counts();
+    for (const RiskIndicator& indicator : state_.store.indicators) out.indicators_acknowledged += indicator.acknowledged;
+    for (const AlertRule& rule : state_.rules) out.rules_enabled += rule.enabled;
+    std::map<std::pair<TenantId, quenvistrel_contracts::AlertRuleId>, std::uint64_t> fired;
+    for (const auto& alert : state_.alerts) ++fired[{alert.tenant_id, alert.rule_id}];
+    for (const auto& [key, alerts] : fired) out.fired.push_back({key.first, key.second, alerts});
+
+    std::map<TenantId, std::int64_t> latest;
+    for (const auto& rollup : state_.store.rollups) {
+      if (rollup.bucket != quenvistrel_contracts::TimeBucket::Hour) continue;
+      auto [at, added] = latest.try_emplace(rollup.tenant_id, rollup.bucket_start);
+      if (!added) at->second = std::max(at->second, rollup.bucket_start);
+    }
+    std::map<std::tuple<TenantId, std::string, quenvistrel_contracts::Severity>, std::uint64_t> hour;
+    for (const auto& rollup : state_.store.rollups) {
+      if (rollup.bucket != quenvistrel_contracts::TimeBucket::Hour || latest[rollup.tenant_id] != rollup.bucket_start) {
+        continue;
+      }
+      auto& count = hour[{rollup.tenant_id, rollup.event_type, rollup.severity}];
+      count = saturating_add(count, rollup.count);
+    }
+    for (const auto& [key, count] : hour) {
+      const auto& [tenant, event_type, severity] = key;
+      out.latest_hour.push_back({tenant, latest[tenant], event_type, severity, count});
+    }
+    return out;
+  }
+
+  std::expected<std::uint64_t, std::string> set_rule_enabled(const quenvistrel_contracts::AlertRuleId& rule,
+                                                              bool enabled) override {
+    std::uint64_t named = 0;
+    for (AlertRule& r : state_.rules) {
+      if (r.rule_id != rule) continue;
+      r.enabled = enabled;
+      ++named;
+    }
+    return named;
+  }
+
+  std::expected<std::uint64_t, std::string> acknowledge_indicator(
+      const quenvistrel_contracts::IndicatorId& indicator) override {
+    std::uint64_t named = 0;
+    for (RiskIndicator& i : state_.store.indicators) {
+      if (i.indicator_id != indicator) continue;
+      i.acknowledged = true;
+      ++named;
+    }
+    return named;
   }
 
   // Every stored rollup is at hand, so an ingest's scope needs nothing more.

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "store/postgres/connection.hpp"
+#include "store/postgres/listings.hpp"
 #include "store/postgres/schema.hpp"
 #include "store/postgres/table_io.hpp"
 #include "store/postgres/working_sets.hpp"
@@ -51,6 +52,9 @@ class DatabaseStore final : public Store {
     auto row = pg::read_store_row(conn_);
     if (!row) return std::unexpected(std::move(row.error()));
     row_ = *row;
+    if (changes_) {
+      if (auto added = pg::create_missing_extras(conn_); !added) return added;
+    }
     return {};
   }
 
@@ -67,6 +71,39 @@ class DatabaseStore final : public Store {
         pg::select(conn_, pg::kRollups, fmt::format("WHERE tenant_id = '{}' ORDER BY seq", tenant.uuid().to_string()), out);
     if (!selected) return std::unexpected(std::move(selected.error()));
     return out;
+  }
+
+  // A database without the store's tables holds nothing to list.
+  std::expected<AlertListing, std::string> list_alerts(const AlertQuery& query) override {
+    if (!found_) return AlertListing{};
+    return pg::list_alerts(conn_, query);
+  }
+
+  std::expected<std::vector<quenvistrel_contracts::AlertRule>, std::string> list_rules(
+      const std::optional<quencore_contracts::TenantId>& tenant) override {
+    if (!found_) return {};
+    return pg::list_rules(conn_, tenant);
+  }
+
+  std::expected<std::vector<RiskIndicator>, std::string> list_indicators(
+      const std::optional<quencore_contracts::TenantId>& tenant) override {
+    if (!found_) return {};
+    return pg::list_indicators(conn_, tenant);
+  }
+
+  std::expected<StoreFigures, std::string> figures() override {
+    if (!found_) return StoreFigures{};
+    return pg::read_figures(conn_, row_.counts);
+  }
+
+  std::expected<std::uint64_t, std::string> set_rule_enabled(const quenvistrel_contracts::AlertRuleId& rule,
+                                                              bool enabled) override {
+    return pg::set_rule_enabled(conn_, rule, enabled);
+  }
+
+  std::expected<std::uint64_t, std::string> acknowledge_indicator(
+      const quenvistrel_contracts::IndicatorId& indicator) override {
+    return pg::acknowledge_indicator(conn_, indicator);
   }
 
   std::expected<Work, std::string> begin(WorkingSet set, std::uint64_t threshold, const IngestScope& scope) override {

@@ -46,7 +46,67 @@ std::string schema_sql() {
   return sql + std::string(kWorkspaceIndex) + ";\n";
 }
 
+// An index or a view beside the tables, by its name in the store's schema.
+struct Extra {
+  std::string_view name;
+  std::string_view sql;
+};
+
+constexpr Extra kExtras[] = {
+    // The listings of one tenant, in creation order, and alerts by when they fired.
+    {"alerts_tenant", "CREATE INDEX alerts_tenant ON quenvistrel.alerts (tenant_id, seq)"},
+    {"alerts_fired_at", "CREATE INDEX alerts_fired_at ON quenvistrel.alerts (fired_at)"},
+    {"rules_tenant", "CREATE INDEX rules_tenant ON quenvistrel.rules (tenant_id, seq)"},
+    {"rules_id", "CREATE INDEX rules_id ON quenvistrel.rules (rule_id)"},
+    {"indicators_tenant", "CREATE INDEX indicators_tenant ON quenvistrel.indicators (tenant_id, seq)"},
+    // Each tenant's latest hour, for the metrics, and a dashboard's range of hours.
+    {"rollups_hours", "CREATE INDEX rollups_hours ON quenvistrel.rollups (tenant_id, bucket_start) WHERE bucket = 'hour'"},
+    {"rollups_hour_time",
+     "CREATE INDEX rollups_hour_time ON quenvistrel.rollups (to_timestamp(bucket_start::double precision)) "
+     "WHERE bucket = 'hour'"},
+    // What a dashboard charts: the events of each hour summed over workspaces and products,
+    // and each alert at the hour it fired for, both with `time` as a timestamptz (the
+    // expression of rollups_hour_time, so a range of hours is read through it). An hour outside
+    // the years 0000 to 9999, which only a hand-written store can hold, is left out rather than
+    // failing the whole view.
+    {"hourly_events",
+     "CREATE VIEW quenvistrel.hourly_events AS SELECT to_timestamp(bucket_start::double precision) AS time, "
+     "tenant_id, event_type, severity::text AS severity, sum(count) AS count FROM quenvistrel.rollups "
+     "WHERE bucket = 'hour' AND bucket_start BETWEEN -62167219200 AND 253402300799 "
+     "GROUP BY 1, tenant_id, event_type, severity"},
+    {"fired_alerts",
+     "CREATE VIEW quenvistrel.fired_alerts AS SELECT to_timestamp(a.bucket_start::double precision) AS time, "
+     "a.fired_at, a.tenant_id, r.name AS rule, r.event_type, a.severity::text AS severity, "
+     "a.observed_count AS count, a.rule_id, a.alert_id FROM quenvistrel.alerts a "
+     "LEFT JOIN (SELECT DISTINCT ON (rule_id) rule_id, name, event_type FROM quenvistrel.rules "
+     "ORDER BY rule_id, seq) r ON r.rule_id = a.rule_id "
+     "WHERE a.bucket_start BETWEEN -62167219200 AND 253402300799"},
+};
+
 }  // namespace
+
+std::expected<void, std::string> create_missing_extras(PgConnection& conn) {
+  // Looked up before anything is created: creating what exists, even "IF NOT EXISTS", needs
+  // the tables' owner, and a run of another user that may write the store would then fail.
+  std::string names;
+  for (const Extra& extra : kExtras) names += fmt::format("{}'quenvistrel.{}'", names.empty() ? "" : ", ", extra.name);
+  auto missing = conn.exec(fmt::format("SELECT n FROM unnest(ARRAY[{}]) n WHERE to_regclass(n) IS NULL", names));
+  if (!missing) return std::unexpected(std::move(missing.error()));
+  std::string sql;
+  for (int row = 0; row < missing->rows(); ++row) {
+    for (const Extra& extra : kExtras) {
+      if (missing->bytes(row, 0) == fmt::format("quenvistrel.{}", extra.name)) sql += fmt::format("{};\n", extra.sql);
+    }
+  }
+  if (sql.empty()) return {};
+  // A user who may change the store's rows but does not own its tables cannot create them; the
+  // command goes on without them (they only make reads cheaper), and the owner's next
+  // changing run creates them.
+  if (auto created = conn.exec(fmt::format("SAVEPOINT extras;\n{}RELEASE SAVEPOINT extras", sql)); !created) {
+    if (auto back = conn.exec("ROLLBACK TO SAVEPOINT extras"); !back) return std::unexpected(std::move(created.error()));
+  }
+  return {};
+}
 
 std::expected<bool, std::string> store_exists(PgConnection& conn) {
   auto exists = conn.exec("SELECT to_regclass('quenvistrel.store') IS NOT NULL");

@@ -26,6 +26,11 @@ struct StoreRow {
 [[nodiscard]] std::expected<bool, std::string> store_exists(PgConnection& conn);
 // Creates the schema of kSchemaVersion, empty, in the caller's transaction.
 [[nodiscard]] std::expected<void, std::string> create_schema(PgConnection& conn);
+// What a store has beside its tables, for the listings, the metrics and dashboards: indexes and
+// views, each created when it is missing, in the caller's transaction (so a store made before
+// them gets them from its next changing run; a run that may not create them goes on without).
+// None of them reads the events table.
+[[nodiscard]] std::expected<void, std::string> create_missing_extras(PgConnection& conn);
 // The store's row, refused when it is not of kSchemaVersion.
 [[nodiscard]] std::expected<StoreRow, std::string> read_store_row(PgConnection& conn);
 [[nodiscard]] std::expected<void, std::string> write_store_row(PgConnection& conn, const StoreRow& row);

@@ -22,18 +22,24 @@ namespace quenvistrel_cli::pg {
 // COPY data is handed to libpq in pieces of about this size.
 inline constexpr std::size_t kCopyChunk = std::size_t{1} << 18;
 
-// Hands each row of `table` that `clause` (WHERE … ORDER BY …) selects to `row` as a RowReader.
+// Hands each row of `query`, a SELECT, to `row` as a RowReader.
 template <class Row>
-std::expected<void, std::string> stream(PgConnection& conn, const Table& table, std::string_view clause, Row&& row) {
+std::expected<void, std::string> stream_query(PgConnection& conn, std::string_view query, Row&& row) {
   CopyRows rows;
-  return conn.copy_out(fmt::format("COPY (SELECT {} FROM {} {}) TO STDOUT (FORMAT binary)", table.column_list(),
-                                   table.qualified(), clause),
+  return conn.copy_out(fmt::format("COPY ({}) TO STDOUT (FORMAT binary)", query),
                        [&](std::string_view chunk) {
                          return rows.feed(chunk, [&](std::span<const std::string_view> fields) {
                            RowReader reader(fields);
                            return row(reader);
                          });
                        });
+}
+
+// Hands each row of `table` that `clause` (WHERE … ORDER BY …) selects to `row` as a RowReader.
+template <class Row>
+std::expected<void, std::string> stream(PgConnection& conn, const Table& table, std::string_view clause, Row&& row) {
+  return stream_query(conn, fmt::format("SELECT {} FROM {} {}", table.column_list(), table.qualified(), clause),
+                      std::forward<Row>(row));
 }
 
 // Appends the records of the rows that `clause` selects to `out`, in order; gives their seqs.
