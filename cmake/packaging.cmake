@@ -88,6 +88,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The system's certificates, which alert-eval --alertmanager checks an https:// server against.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Only the Debian package; no source archive.
 set(CPACK_SOURCE_GENERATOR "")

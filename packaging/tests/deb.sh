@@ -44,6 +44,8 @@ depends=$(field Depends)
 [[ $depends =~ (^|, )libpq5 ]] || bad "Depends lacks libpq5, the database client: '$depends'"
 [[ $depends =~ (^|, )zlib1g ]] || bad "Depends lacks zlib1g, for gzip fixtures: '$depends'"
 [[ $depends =~ (^|, )libzstd1 ]] || bad "Depends lacks libzstd1, for zstd fixtures: '$depends'"
+[[ $depends =~ (^|, )libcurl4 ]] || bad "Depends lacks libcurl4, for alerts to an alert manager: '$depends'"
+[ "$(field Recommends)" = ca-certificates ] || bad "Recommends is not ca-certificates: '$(field Recommends)'"
 # A short description on the first line and a long one after it.
 description=$(field Description)
 summary=$(head -n1 <<<"$description")

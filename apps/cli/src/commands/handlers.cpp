@@ -3,7 +3,6 @@
 #include "commands/handlers.hpp"
 
 #include <cstdio>
-#include <limits>
 #include <map>
 #include <span>
 #include <tuple>
@@ -227,11 +226,6 @@ HandlerResult set_rule_enabled(RunContext& ctx, const AlertRuleId& rule, bool en
                 fmt::format("alert rule {} {}", id, enabled ? "enabled" : "disabled")};
 }
 
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t sum = 0;
-  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
-}
-
 // The store's figures as metric families. Every label is of bounded cardinality: tenants, rule
 // names, event types, severities and two flags, never an identifier of a record or a bucket.
 // Samples are sorted by their labels, so both stores give the same text.
@@ -258,8 +252,8 @@ std::vector<MetricFamily> metric_families(const StoreFigures& figures,
   std::map<std::pair<std::string, std::string>, std::uint64_t> fired;
   for (const auto& f : figures.fired) {
     const auto name = names.find(f.rule);
-    auto& count = fired[{f.tenant.to_string(), name != names.end() ? std::string(name->second) : f.rule.to_string()}];
-    count = saturating_add(count, f.alerts);
+    // Rules of one name add up; counts of records cannot overflow.
+    fired[{f.tenant.to_string(), name != names.end() ? std::string(name->second) : f.rule.to_string()}] += f.alerts;
   }
   MetricFamily alerts{"quenvistrel_alerts_fired_total", "counter", "Alerts fired, per tenant and rule name.", {}};
   for (const auto& [key, count] : fired) alerts.samples.push_back({{{"tenant", key.first}, {"rule", key.second}}, count});
@@ -269,8 +263,7 @@ std::vector<MetricFamily> metric_families(const StoreFigures& figures,
   std::map<std::string, std::int64_t> starts;
   for (const auto& h : figures.latest_hour) {
     const std::string tenant = h.tenant.to_string();
-    auto& count = hour[{tenant, h.event_type, quenvistrel_contracts::wire_name(h.severity)}];
-    count = saturating_add(count, h.count);
+    hour[{tenant, h.event_type, quenvistrel_contracts::wire_name(h.severity)}] = h.count;
     starts.try_emplace(tenant, h.bucket_start);
   }
   MetricFamily latest{"quenvistrel_latest_hour_events", "gauge",
