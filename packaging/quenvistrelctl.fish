@@ -3,7 +3,7 @@
 # Installed as share/fish/vendor_completions.d/quenvistrelctl.fish, where fish loads it on
 # first use. packaging/tests/shells.sh checks it against the tool's own help.
 
-set -l commands validate ingest rollups risk alert-add alert-eval retention summary help
+set -l commands validate ingest rollups risk alert-add alert-eval retention summary alerts rules indicators rule-disable rule-enable indicator-ack metrics help
 
 # The files named as fixtures (.json, .jsonl or .ndjson, maybe compressed) that start like the
 # word being completed, and every folder, to descend into.
@@ -27,6 +27,13 @@ complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a ale
 complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a alert-eval -d 'Evaluate all alert rules'
 complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a retention -d 'Delete raw events older than N days'
 complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a summary -d 'Summarise the store'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a alerts -d 'List fired alerts'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a rules -d 'List alert rules'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a indicators -d 'List risk indicators'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a rule-disable -d 'Disable an alert rule'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a rule-enable -d 'Enable an alert rule'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a indicator-ack -d 'Acknowledge a risk indicator'
+complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a metrics -d 'Print the store as metrics'
 complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -a help -d 'Print the help of the tool or of a command'
 
 # Accepted before the command and after it.
@@ -35,7 +42,7 @@ complete -c quenvistrelctl -l json -d 'Print the report as compact JSON'
 complete -c quenvistrelctl -s h -l help -d 'Print help'
 complete -c quenvistrelctl -n "not __fish_seen_subcommand_from $commands" -s V -l version -d 'Print version'
 
-complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest rollups alert-add' -l tenant -x -d 'Tenant (a UUID)'
+complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest rollups alert-add alerts rules indicators' -l tenant -x -d 'Tenant (a UUID)'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from risk alert-add' -l threshold -x -d 'Count threshold'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from alert-add' -l event-type -x -d 'Event type the rule watches'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from alert-add' -l cooldown -x -d 'Hour buckets of quiet after an alert'
@@ -43,6 +50,10 @@ complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest' -l workspace 
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest' -l batch-events -x -d 'Commit every N accepted events'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest' -l batch-seconds -x -d 'Commit every S seconds'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from ingest' -l skip-malformed -d 'Report a line that is not an event and read on'
+complete -c quenvistrelctl -n '__fish_seen_subcommand_from alert-eval' -l alertmanager -x -d 'Deliver the fired alerts to this alert manager URL'
+complete -c quenvistrelctl -n '__fish_seen_subcommand_from alerts' -l rule -x -d 'Only the alerts of this rule (a UUID)'
+complete -c quenvistrelctl -n '__fish_seen_subcommand_from alerts' -l since -x -d 'Only alerts fired at or after this RFC 3339 time'
+complete -c quenvistrelctl -n '__fish_seen_subcommand_from metrics' -l textfile -r -F -d 'Write the metrics to this file atomically'
 complete -c quenvistrelctl -n '__fish_seen_subcommand_from retention' -l days -x -d 'Delete raw events older than this many days'
 
 # The two positional fixtures of validate and ingest.

@@ -34,6 +34,13 @@ _quenvistrelctl() {
         'alert-eval:evaluate all alert rules'
         'retention:delete raw events older than N days; rollups stay'
         'summary:summarise the store'
+        'alerts:list fired alerts'
+        'rules:list alert rules'
+        'indicators:list risk indicators'
+        'rule-disable:disable an alert rule'
+        'rule-enable:enable an alert rule'
+        'indicator-ack:acknowledge a risk indicator'
+        'metrics:print the store as metrics'
         'help:print the help of the tool or of a command'
       )
       _describe -t commands command commands && ret=0
@@ -62,8 +69,22 @@ _quenvistrelctl() {
                '--cooldown=[hour buckets of quiet after an alert]:hour buckets:') ;;
         retention)
           own=('--days=[delete raw events older than this many days]:days:') ;;
+        alert-eval)
+          own=('--alertmanager=[deliver the fired alerts to this alert manager]:URL:') ;;
+        alerts)
+          own=('--tenant=[only this tenant'"'"'s alerts]:tenant UUID:'
+               '--rule=[only the alerts of this rule]:rule UUID:'
+               '--since=[only alerts fired at or after this time]:RFC 3339 time:') ;;
+        rules | indicators)
+          own=('--tenant=[only this tenant'"'"'s records]:tenant UUID:') ;;
+        rule-disable | rule-enable)
+          own=('1:rule id:') ;;
+        indicator-ack)
+          own=('1:indicator id:') ;;
+        metrics)
+          own=('--textfile=[write the metrics to this file atomically]:file:_files') ;;
         help)
-          own=('1:command:(validate ingest rollups risk alert-add alert-eval retention summary help)') ;;
+          own=('1:command:(validate ingest rollups risk alert-add alert-eval retention summary alerts rules indicators rule-disable rule-enable indicator-ack metrics help)') ;;
       esac
       _arguments $globals '(- *)'{-h,--help}'[print help]' $own && ret=0
       ;;
