@@ -11,9 +11,6 @@ namespace quenvistrel_cli::pg {
 
 namespace {
 
-constexpr std::string_view kWorkspaceIndex =
-    "CREATE INDEX rollups_workspace ON quenvistrel.rollups (workspace_id, bucket_start)";
-
 std::string create_table(const Table& table) {
   std::string sql = fmt::format("CREATE TABLE {} (", table.qualified());
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
@@ -43,7 +40,7 @@ std::string schema_sql() {
       "CREATE INDEX rollups_rule_key ON quenvistrel.rollups (tenant_id, event_type, bucket);\n"
       "CREATE INDEX rollups_high ON quenvistrel.rollups (count) WHERE severity >= 'high';\n"
       "CREATE INDEX alerts_rule ON quenvistrel.alerts (rule_id, bucket_start);\n";
-  return sql + std::string(kWorkspaceIndex) + ";\n";
+  return sql;
 }
 
 // An index or a view beside the tables, by its name in the store's schema.
@@ -56,6 +53,8 @@ constexpr Extra kExtras[] = {
     // The listings of one tenant, in creation order, and alerts by when they fired.
     {"alerts_tenant", "CREATE INDEX alerts_tenant ON quenvistrel.alerts (tenant_id, seq)"},
     {"alerts_fired_at", "CREATE INDEX alerts_fired_at ON quenvistrel.alerts (fired_at)"},
+    // The rollups an ingest into a workspace the store may hold can count into.
+    {"rollups_workspace", "CREATE INDEX rollups_workspace ON quenvistrel.rollups (workspace_id, bucket_start)"},
     {"rules_tenant", "CREATE INDEX rules_tenant ON quenvistrel.rules (tenant_id, seq)"},
     {"rules_id", "CREATE INDEX rules_id ON quenvistrel.rules (rule_id)"},
     {"indicators_tenant", "CREATE INDEX indicators_tenant ON quenvistrel.indicators (tenant_id, seq)"},
@@ -147,14 +146,6 @@ std::expected<StoreRow, std::string> read_store_row(PgConnection& conn) {
     return std::unexpected(fmt::format("the database holds a store of an unknown schema version {}", version));
   }
   return out;
-}
-
-std::expected<void, std::string> ensure_workspace_index(PgConnection& conn) {
-  auto found = conn.exec("SELECT to_regclass('quenvistrel.rollups_workspace') IS NOT NULL");
-  if (!found) return std::unexpected(std::move(found.error()));
-  if (found->bytes(0, 0) == "t") return {};
-  if (auto made = conn.exec(std::string(kWorkspaceIndex)); !made) return std::unexpected(std::move(made.error()));
-  return {};
 }
 
 std::expected<void, std::string> write_store_row(PgConnection& conn, const StoreRow& row) {

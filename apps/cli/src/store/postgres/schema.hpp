@@ -34,8 +34,5 @@ struct StoreRow {
 // The store's row, refused when it is not of kSchemaVersion.
 [[nodiscard]] std::expected<StoreRow, std::string> read_store_row(PgConnection& conn);
 [[nodiscard]] std::expected<void, std::string> write_store_row(PgConnection& conn, const StoreRow& row);
-// The index that finds a workspace's rollups by bucket, which stores made before it lack: made
-// by the first run that counts into a workspace the store may already hold.
-[[nodiscard]] std::expected<void, std::string> ensure_workspace_index(PgConnection& conn);
 
 }  // namespace quenvistrel_cli::pg

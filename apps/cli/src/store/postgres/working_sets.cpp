@@ -8,7 +8,6 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <fmt/format.h>
 
-#include "store/postgres/schema.hpp"
 #include "store/postgres/table_io.hpp"
 
 namespace quenvistrel_cli::pg {
@@ -90,7 +89,6 @@ std::expected<void, std::string> load_alert_inputs(PgConnection& conn, CliState&
 std::expected<std::vector<std::int64_t>, std::string> load_ingest_rollups(PgConnection& conn, const IngestScope& scope,
                                                                           CliState& state) {
   if (!scope.workspace) return std::vector<std::int64_t>{};
-  if (auto indexed = ensure_workspace_index(conn); !indexed) return std::unexpected(std::move(indexed.error()));
   // A uuid's canonical text and two integers are safe as literals: COPY takes no parameters.
   return select(conn, kRollups,
                 fmt::format("WHERE workspace_id = '{}' AND bucket_start BETWEEN {} AND {} ORDER BY seq",
